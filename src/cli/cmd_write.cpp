@@ -117,6 +117,8 @@ gif::BuildOptions GifBuildOptions(const GifOptions& options, const StoreInfo& st
   build.transparent = store.alpha;
   build.tight_frames = !options.thorough;
   build.encode_frames = true;
+  // The rewrite decodes the frames it reads again; written as they are, they need their pixels.
+  build.release_encoded = options.optimize;
   build.kept = kept;
   return build;
 }

@@ -488,7 +488,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
       if (kept != nullptr) kept->StopHolding();
     }
   } stop_holding{streaming ? options.kept : nullptr};
-  if (streaming) options.kept->HoldAtMost(2 * batch_size);
+  if (streaming) options.kept->HoldAtMost(batch_size + 4);
   const bool compare = options.size == SizeChoice::kSmallerSize && !options.transparent;
   AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent,
                                options.tight_frames);
@@ -588,7 +588,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   // reduction; declared after the assembler that holds them, so that it
   // stops before they go.
   std::optional<EncodeAhead> encoder;
-  if (options.encode_frames) encoder.emplace(options.threads);
+  if (options.encode_frames) encoder.emplace(options.threads, options.release_encoded);
   const auto encode_added = [&] {
     if (!encoder) return;
     for (int n = assembler.FrameCount(); encoder->Count() < n;) encoder->Add(assembler.Frame(encoder->Count()));

@@ -45,6 +45,11 @@ struct BuildOptions {
   // The frames' image bytes are encoded while the build runs
   // (BuildResult::images), for a caller that writes the file right after.
   bool encode_frames = false;
+  // With encode_frames, each frame encoded frees its pixels, which
+  // OptimizeAnimation decodes again where it reads them: the build then
+  // holds a frame's bytes, not also its pixels (TGIFSubImage::ReleaseData).
+  // Writing the image in any other way needs them restored first.
+  bool release_encoded = false;
   // Frames are read and reduced on this many threads (0: one per core); the
   // image does not depend on it.
   int threads = 0;
@@ -131,6 +136,7 @@ class AnimationAssembler {
   // returns, but for the delay of its graphic control.
   int FrameCount() const { return animation_->Images().Count(); }
   const TGIFSubImage& Frame(int i) const { return animation_->Images()[i]; }
+  TGIFSubImage& Frame(int i) { return animation_->Images()[i]; }
   std::unique_ptr<TGIFImage> Finish() { return std::move(animation_); }
 
  private:

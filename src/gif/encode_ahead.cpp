@@ -8,7 +8,7 @@
 
 namespace quarvel::gif {
 
-EncodeAhead::EncodeAhead(int threads) {
+EncodeAhead::EncodeAhead(int threads, bool release) : release_(release) {
   // The build's own threads keep the other cores busy: one encoder beside
   // them is enough to keep up, the caller joins in at the end.
   const int n = WorkerThreads(threads);
@@ -26,7 +26,7 @@ EncodeAhead::~EncodeAhead() {
   for (auto& t : workers_) t.join();
 }
 
-void EncodeAhead::Add(const TGIFSubImage& frame) {
+void EncodeAhead::Add(TGIFSubImage& frame) {
   {
     std::lock_guard lock(mutex_);
     frames_.push_back(frame.ColorMap().Count() > 0 ? &frame : nullptr);
@@ -40,13 +40,15 @@ int EncodeAhead::Count() const {
   return int(frames_.size());
 }
 
-void EncodeAhead::Encode(std::size_t index, const TGIFSubImage& frame) {
+void EncodeAhead::Encode(std::size_t index, TGIFSubImage& frame) {
   TStream bytes;
   try {
     frame.SaveImageToStream(bytes);
   } catch (const GIFException&) {
     return;  // encoded again with the file, which reports it
   }
+  // Nothing else reads the frame's pixels until the file is written.
+  if (release_) frame.ReleaseData();
   std::lock_guard lock(mutex_);
   images_[index] = std::move(bytes);
 }
@@ -60,7 +62,7 @@ void EncodeAhead::Drain(std::unique_lock<std::mutex>& lock, bool wait, const std
       continue;
     }
     const std::size_t index = next_++;
-    const TGIFSubImage* frame = frames_[index];
+    TGIFSubImage* frame = frames_[index];
     if (frame == nullptr) continue;
     lock.unlock();
     try {

@@ -25,8 +25,10 @@ using FrameImages = std::vector<std::optional<TStream>>;
 class EncodeAhead {
  public:
   // `threads` as BuildOptions::threads (0: one per core). With one thread
-  // nothing runs beside the caller: Finish encodes every frame.
-  explicit EncodeAhead(int threads);
+  // nothing runs beside the caller: Finish encodes every frame. With
+  // `release`, each frame encoded frees its pixels (TGIFSubImage::ReleaseData):
+  // its bytes hold them until the file is written.
+  explicit EncodeAhead(int threads, bool release = false);
   EncodeAhead(const EncodeAhead&) = delete;
   EncodeAhead& operator=(const EncodeAhead&) = delete;
   // Stops the workers after the frame each is on, dropping the rest.
@@ -35,7 +37,7 @@ class EncodeAhead {
   // The next frame of the image, final from now on but for its extensions.
   // A frame without its own table is left out: its code size depends on the
   // image's global table, which may still change.
-  void Add(const TGIFSubImage& frame);
+  void Add(TGIFSubImage& frame);
   int Count() const;
 
   // Encodes what is left on every thread and hands the bytes over, one
@@ -50,11 +52,12 @@ class EncodeAhead {
   // Encodes the frames waiting, with the lock held between them; with
   // `wait`, then waits for more until Finish.
   void Drain(std::unique_lock<std::mutex>& lock, bool wait, const std::function<bool()>& stop);
-  void Encode(std::size_t index, const TGIFSubImage& frame);
+  void Encode(std::size_t index, TGIFSubImage& frame);
 
   mutable std::mutex mutex_;
   std::condition_variable work_;
-  std::vector<const TGIFSubImage*> frames_;  // null: left out
+  const bool release_;
+  std::vector<TGIFSubImage*> frames_;  // null: left out
   FrameImages images_;
   std::size_t next_ = 0;  // the first frame no thread has taken
   bool closing_ = false;

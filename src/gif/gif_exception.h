@@ -20,6 +20,7 @@ inline constexpr const char* sInvalidPixelFormat = "Unsupported PixelFormat";
 inline constexpr const char* sBadDimension = "Invalid image dimensions";
 inline constexpr const char* sOutOfMemDIB = "Failed to allocate memory for GIF DIB";
 inline constexpr const char* sNoDIB = "Image has no DIB";
+inline constexpr const char* sBadImageData = "Invalid image data";
 
 // Warnings go to the image's callback; these are their texts.
 inline constexpr const char* sInvalidColor = "Invalid color index";

@@ -10,6 +10,7 @@
 
 #include "gif/fast_lzw.h"
 #include "gif/gif_exception.h"
+#include "gif/lzw_decoder.h"
 #include "gif/parallel.h"
 
 namespace quarvel::gif {
@@ -263,11 +264,32 @@ void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
   if (image_ != nullptr) image_->FitScreen(*this);
 }
 
+void TGIFSubImage::ReleaseData() {
+  if (data_.empty() || Interlaced()) return;
+  std::vector<std::uint8_t>().swap(data_);
+  released_ = true;
+}
+
+void TGIFSubImage::RestoreData(std::span<const std::uint8_t> image) const {
+  if (!released_) return;
+  // Descriptor (10 bytes) and the local table the packed byte announces.
+  if (image.size() < 10 || image[0] != 0x2C) throw GIFException(sBadImageData);
+  const auto at16 = [&](std::size_t k) { return unsigned(image[k]) | unsigned(image[k + 1]) << 8; };
+  if (at16(1) != left_ || at16(3) != top_ || at16(5) != width_ || at16(7) != height_ || (image[9] & 0x40) != 0)
+    throw GIFException(sBadImageData);
+  std::size_t at = 10;
+  if (image[9] & 0x80) at += std::size_t(3) << ((image[9] & 7) + 1);
+  if (at > image.size()) throw GIFException(sBadImageData);
+  data_ = DecodeImageData(image.subspan(at), std::size_t(width_) * height_);
+  released_ = false;
+}
+
 void TGIFSubImage::SetData(int width, int height, std::vector<std::uint8_t> data) {
   if (width < 0 || height < 0 || left_ + width > 65535 || top_ + height > 65535 ||
       data.size() != std::size_t(width) * std::size_t(height))
     throw GIFException(sBadDimension);
   data_ = std::move(data);
+  released_ = false;
   SetBounds(left_, top_, width, height);
 }
 
@@ -281,6 +303,7 @@ void TGIFSubImage::Clear() {
   gce_ = nullptr;
   color_map_.Clear();
   data_.clear();
+  released_ = false;
   left_ = top_ = width_ = height_ = 0;
   transparent_ = false;
 }
@@ -419,6 +442,7 @@ void TGIFSubImage::Assign(const TGIFSubImage& other) {
   packed_ = other.packed_;
   color_map_ = other.color_map_;
   data_ = other.data_;
+  released_ = other.released_;
   transparent_ = other.transparent_;
   for (const auto& ext : other.extensions_) {
     auto copy = ext->Clone(this);

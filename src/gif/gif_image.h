@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -266,7 +267,8 @@ class TGIFSubImage : public TGIFItem {
   void SetBounds(int left, int top, int width, int height);
   bool Interlaced() const { return packed_ & 0x40; }
   void SetInterlaced(bool on) { packed_ = std::uint8_t(on ? packed_ | 0x40 : packed_ & ~0x40); }
-  bool Empty() const { return data_.empty() || width_ == 0 || height_ == 0; }
+  // A released frame is not empty: its pixels are only elsewhere.
+  bool Empty() const { return (data_.empty() && !released_) || width_ == 0 || height_ == 0; }
 
   // One byte per pixel, rows top to bottom.
   std::vector<std::uint8_t>& Data() { return data_; }
@@ -301,13 +303,27 @@ class TGIFSubImage : public TGIFItem {
   // colour table and image data (nothing for an empty frame).
   void SaveImageToStream(TStream& stream) const;
 
+  // A build holding hundreds of frames whose image bytes are kept
+  // elsewhere frees their pixels: Data() is then empty, the frame keeps
+  // its size, table and extensions, until RestoreData decodes the pixels
+  // again from those bytes (what SaveImageToStream wrote for it). Only a
+  // frame that is not interlaced and has pixels is released.
+  void ReleaseData();
+  bool Released() const { return released_; }
+  // Const because the pixels are the frame's all along: the one reader
+  // that restores them does so before reading. Throws GIFException when
+  // the bytes are not an image of this frame's size.
+  void RestoreData(std::span<const std::uint8_t> image) const;
+
  private:
   friend class TGIFGraphicControlExtension;
   std::uint16_t left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   std::uint8_t packed_ = 0;
   TGIFLocalColorMap color_map_;
   TGIFExtensionList extensions_;
-  std::vector<std::uint8_t> data_;
+  // Mutable for RestoreData.
+  mutable std::vector<std::uint8_t> data_;
+  mutable bool released_ = false;
   bool transparent_ = false;
   TGIFGraphicControlExtension* gce_ = nullptr;
 };

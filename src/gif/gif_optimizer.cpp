@@ -990,6 +990,23 @@ struct FrameRange {
 
 std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames, FrameRange range);
 
+// The pixels the build freed (TGIFSubImage::ReleaseData) of frames first to
+// last - 1, decoded again from their own bytes.
+void Restore(const TGIFImage& image, const std::vector<PlainFrame>& plain, int first, int last, int threads) {
+  if (first >= last) return;
+  ParallelFor(std::size_t(last - first), threads, [&](std::size_t k) {
+    const std::size_t i = std::size_t(first) + k;
+    const TGIFSubImage& f = image.Images()[int(i)];
+    if (f.Released()) f.RestoreData(plain[i].image);
+  });
+}
+
+bool AnyReleased(const TGIFImage& image) {
+  for (const auto& f : image.Images())
+    if (f->Released()) return true;
+  return false;
+}
+
 // The rewritten file; nothing when the image holds what the rewrite does not
 // keep, or when the own frames are given and their file is no larger.
 // The frames from where `start` stands to last - 1 are rewritten, over the
@@ -1215,7 +1232,13 @@ std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int t
       failed = true;
     }
   });
-  if (failed) return std::nullopt;
+  if (failed) {
+    // The image writes itself then, for its errors: its frames need their pixels.
+    for (std::size_t k = 0; k < n; ++k)
+      if (image.Images()[int(k)].Released() && !frames[k].image.empty())
+        image.Images()[int(k)].RestoreData(frames[k].image);
+    return std::nullopt;
+  }
   return frames;
 }
 
@@ -1260,6 +1283,11 @@ bool RewriteMayPay(const TGIFImage& image, const OptimizeOptions& options,
       // the last frame that covers the screen.
       replay.SetLast(first);
       replay.SkipBefore(first);
+      if (AnyReleased(image)) {
+        const std::vector<PlainFrame>* plain = own_frames();
+        if (plain == nullptr) return true;
+        Restore(image, *plain, replay.Position(), last, WorkerThreads(options.threads));
+      }
       while (replay.Next())
         if (stop && stop()) throw OptimizeStopped();
       const std::optional<TStream> window = Rewrite(image, options, own_frames, stop, replay, last);
@@ -1323,9 +1351,13 @@ OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& o
     return plain ? &*plain : nullptr;
   };
   std::optional<TStream> rewritten;
-  if (RewriteMayPay(image, options, own_frames, stop))
+  if (RewriteMayPay(image, options, own_frames, stop)) {
+    if (AnyReleased(image))
+      if (const std::vector<PlainFrame>* frames = own_frames())
+        Restore(image, *frames, 0, image.Images().Count(), WorkerThreads(options.threads));
     rewritten = Rewrite(image, options, own_frames, stop,
                         Replay(image, image.Width(), image.Height(), WideLoops(options), 0), image.Images().Count());
+  }
   own.Wait();
   if (stop && stop()) throw OptimizeStopped();
   if (plain) {

@@ -329,14 +329,23 @@ TEST_F(BuildParallel, FramesEncodedDuringTheBuildGiveTheSameFileOnAnyThreadCount
     }
 
     o.encode_frames = true;
-    for (int threads : {1, 4}) {
-      o.threads = threads;
-      BuildResult r = BuildAnimation(o);
-      ASSERT_EQ(r.images.size(), std::size_t(r.image->Images().Count())) << threads;
-      OptimizeOptions optimize;
-      optimize.threads = threads;
-      EXPECT_EQ(OptimizeAnimation(*r.image, optimize, {}, &r.images).Bytes(), want) << threads;
-    }
+    // Released, the frames the rewrite reads are decoded again from their bytes.
+    for (bool release : {false, true})
+      for (int threads : {1, 4}) {
+        SCOPED_TRACE(release ? "pixels released" : "pixels kept");
+        o.threads = threads;
+        o.release_encoded = release;
+        BuildResult r = BuildAnimation(o);
+        ASSERT_EQ(r.images.size(), std::size_t(r.image->Images().Count())) << threads;
+        int released = 0;
+        for (const auto& f : r.image->Images()) released += f->Released();
+        // Frames without their own table are left to the file, and keep their pixels.
+        if (release && c.palette == PaletteChoice::kOctree) EXPECT_GT(released, count / 2) << threads;
+        if (!release) EXPECT_EQ(released, 0);
+        OptimizeOptions optimize;
+        optimize.threads = threads;
+        EXPECT_EQ(OptimizeAnimation(*r.image, optimize, {}, &r.images).Bytes(), want) << threads;
+      }
   }
 }
 

@@ -597,6 +597,65 @@ TEST(OptimizeTrial, LongAnimationsAreRewrittenWhereSampleWindowsGain) {
   ExpectSamePictures(*block, rewritten, "moving block");
 }
 
+// Frames whose pixels the build released after encoding them are decoded
+// again where the trial and the rewrite read them: the file is the one of
+// the frames kept whole, whether the rewrite pays (a block moving over a
+// still screen) or not (noise), and for frames that never cover the screen
+// (the trial then plays every frame before its windows).
+TEST(OptimizeTrial, ReleasedFramesGiveTheFileOfFramesKeptWhole) {
+  const auto noise = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
+    std::mt19937 rng(unsigned(n));
+    for (auto& v : p) v = std::uint8_t(rng() % 256);
+    for (auto& c : t) c = Color{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
+  };
+  const auto block = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
+    for (int i = 0; i < 256; ++i) t[std::size_t(i)] = Color{std::uint8_t(i), 40, std::uint8_t(255 - i)};
+    std::fill(p.begin(), p.end(), std::uint8_t(7));
+    for (int y = 10; y < 20; ++y)
+      for (int x = 0; x < 8; ++x) p[std::size_t(y) * 64 + (n % 56) + x] = std::uint8_t(200 + n % 3);
+  };
+  struct Case {
+    const char* what;
+    std::function<void(int, std::vector<std::uint8_t>&, std::vector<Color>&)> paint;
+    int w, h;
+    bool partial;
+  };
+  for (const Case& c : {Case{"noise", noise, 32, 32, false}, Case{"moving block", block, 64, 48, false},
+                        Case{"boxes off the screen's edge", block, 64, 48, true}}) {
+    SCOPED_TRACE(c.what);
+    const auto build = [&] {
+      auto image = Animation(80, c.w, c.h, c.paint);
+      // Frames cut to a box after the first: none but the first covers the screen.
+      if (c.partial)
+        for (int i = 1; i < image->Images().Count(); ++i) {
+          TGIFSubImage& f = image->Images()[i];
+          std::vector<std::uint8_t> cut;
+          for (int y = 1; y < f.Height(); ++y)
+            cut.insert(cut.end(), f.Data().begin() + std::ptrdiff_t(y) * f.Width(),
+                       f.Data().begin() + std::ptrdiff_t(y + 1) * f.Width());
+          const int w = f.Width(), h = f.Height() - 1;
+          f.SetData(w, h, std::move(cut));
+          f.SetBounds(f.Left(), f.Top() + 1, w, h);
+        }
+      return image;
+    };
+    const auto kept = build();
+    const OptimizedFile want = OptimizeAnimation(*kept);
+    for (int threads : {1, 3}) {
+      auto image = build();
+      EncodeAhead ahead(threads, /*release=*/true);
+      for (auto& f : image->Images()) ahead.Add(*f);
+      FrameImages images = ahead.Finish();
+      for (const auto& f : image->Images()) ASSERT_TRUE(f->Released());
+      OptimizeOptions options;
+      options.threads = threads;
+      const OptimizedFile got = OptimizeAnimation(*image, options, {}, &images);
+      EXPECT_EQ(got.rewritten, want.rewritten) << threads;
+      EXPECT_EQ(got.Bytes(), want.Bytes()) << threads;
+    }
+  }
+}
+
 // The trial plays the frames before a window from the last one that covers
 // the screen: the picture it reaches is the one giflib shows there, after
 // whole opaque frames, transparent ones, partial ones and every disposal.
