@@ -604,7 +604,7 @@ TEST(OptimizeTrial, LongAnimationsAreRewrittenWhereSampleWindowsGain) {
 // (the trial then plays every frame before its windows).
 TEST(OptimizeTrial, ReleasedFramesGiveTheFileOfFramesKeptWhole) {
   const auto noise = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
-    std::mt19937 rng(unsigned(n));
+    std::mt19937 rng{unsigned(n)};
     for (auto& v : p) v = std::uint8_t(rng() % 256);
     for (auto& c : t) c = Color{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
   };
