@@ -24,6 +24,7 @@ std::size_t ReserveFrameHeap(std::size_t bytes) {
   mallopt(M_TRIM_THRESHOLD, INT_MAX);
   // The reserve itself from the heap, not a map of its own that freeing unmaps.
   mallopt(M_MMAP_MAX, 0);
+  void* const before = sbrk(0);
   void* block = std::malloc(bytes);
   mallopt(M_MMAP_MAX, 65536);
   if (block == nullptr) return 0;
@@ -35,7 +36,11 @@ std::size_t ReserveFrameHeap(std::size_t bytes) {
   constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
   const std::uintptr_t from = (start + kHuge - 1) & ~(kHuge - 1);
   const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(top) & ~(kHuge - 1);
-  if (top == reinterpret_cast<void*>(-1) || to <= from) return 0;
+  // A heap that could not grow in place took the block elsewhere: nothing to advise.
+  const auto end = start + bytes;
+  if (top == reinterpret_cast<void*>(-1) || end > reinterpret_cast<std::uintptr_t>(top) ||
+      end <= reinterpret_cast<std::uintptr_t>(before) || to <= from)
+    return 0;
 #ifdef MADV_HUGEPAGE
   // Refused where huge pages are off: the reserve then serves with small pages.
   madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
