@@ -30,19 +30,18 @@ std::vector<std::uint8_t> DecodeImageData(std::span<const std::uint8_t> data, st
     at += n;
   }
 
-  // Each code's string: the code before it, its last byte, its first byte, its length.
+  // Each code's string stands in the output already: where it was first
+  // written (the string before it and the next one's first byte, side by
+  // side), and its length. A code is then a copy of earlier output.
   constexpr int kCodes = 4096;
-  std::array<std::uint16_t, kCodes> prefix{};
-  std::array<std::uint8_t, kCodes> last{}, first{};
-  std::array<std::uint16_t, kCodes> length{};
+  std::array<std::size_t, kCodes> offset{};
+  std::array<std::uint32_t, kCodes> length{};
   const int clear = 1 << min_bits, end = clear + 1;
-  for (int c = 0; c < clear; ++c) {
-    last[std::size_t(c)] = first[std::size_t(c)] = std::uint8_t(c);
-    length[std::size_t(c)] = 1;
-  }
   std::vector<std::uint8_t> out(pixels);
-  std::size_t written = 0;
-  int bits = min_bits + 1, next = clear + 2, previous = -1;
+  std::uint8_t* const o = out.data();
+  std::size_t written = 0, previous_at = 0;
+  std::uint32_t previous_length = 0;  // 0: no string before (after a clear)
+  int bits = min_bits + 1, next = clear + 2;
   std::uint32_t buffer = 0;
   int held = 0;
   std::size_t read = 0;
@@ -58,33 +57,35 @@ std::vector<std::uint8_t> DecodeImageData(std::span<const std::uint8_t> data, st
     if (code == clear) {
       bits = min_bits + 1;
       next = clear + 2;
-      previous = -1;
+      previous_length = 0;
       continue;
     }
     if (code == end) break;
-    int emit = code;
-    if (previous >= 0) {
-      // A code one past the table is the previous string and its own first byte.
-      if (code > next || (code == next && next >= kCodes)) Bad();
-      if (next < kCodes) {
-        prefix[std::size_t(next)] = std::uint16_t(previous);
-        first[std::size_t(next)] = first[std::size_t(previous)];
-        last[std::size_t(next)] = first[std::size_t(code == next ? previous : code)];
-        length[std::size_t(next)] = std::uint16_t(length[std::size_t(previous)] + 1);
-        ++next;
-        if (next == (1 << bits) && bits < 12) ++bits;
+    std::uint32_t n = 1;
+    if (code < clear) {
+      if (written >= pixels) Bad();
+      o[written] = std::uint8_t(code);
+    } else {
+      if (previous_length == 0 || code > next || code == end || (code == next && next >= kCodes)) Bad();
+      // A code one past the table is the string before and its own first byte.
+      const std::size_t from = code == next ? previous_at : offset[std::size_t(code)];
+      n = code == next ? previous_length + 1 : length[std::size_t(code)];
+      if (written + n > pixels) Bad();
+      if (from + n <= written) {
+        std::memcpy(o + written, o + from, n);
+      } else {
+        for (std::uint32_t k = 0; k < n; ++k) o[written + k] = o[from + k];
       }
-    } else if (code >= clear) {
-      Bad();
     }
-    // Written from its end back: each code knows the one before it.
-    const std::size_t n = length[std::size_t(emit)];
-    if (written + n > pixels) Bad();
-    std::uint8_t* p = out.data() + written + n;
-    for (int c = emit; c >= clear; c = prefix[std::size_t(c)]) *--p = last[std::size_t(c)];
-    *--p = std::uint8_t(emit >= clear ? first[std::size_t(emit)] : emit);
+    if (previous_length > 0 && next < kCodes) {
+      offset[std::size_t(next)] = previous_at;
+      length[std::size_t(next)] = previous_length + 1;
+      ++next;
+      if (next == (1 << bits) && bits < 12) ++bits;
+    }
+    previous_at = written;
+    previous_length = n;
     written += n;
-    previous = code;
   }
   if (written != pixels) Bad();
   return out;
