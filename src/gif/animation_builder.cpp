@@ -479,9 +479,10 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   const auto batch_after = [&](std::size_t size) {
     return std::min(batch_size, std::max<std::size_t>(size * 2, std::size_t(std::max(threads, 2))));
   };
-  // A capture that may wait keeps at most two batches of pictures: the one
-  // being reduced and the one being gathered (each picture is dropped once
-  // reduced). However the build ends, the capture need wait for it no more.
+  // A capture that may wait keeps at most a batch of pictures and a few:
+  // each picture is dropped once reduced, so the batch being gathered never
+  // waits for the one being reduced (which holds fewer each moment). However
+  // the build ends, the capture need wait for it no more.
   struct StopHolding {
     capture::FrameCache* kept;
     ~StopHolding() {
