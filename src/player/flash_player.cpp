@@ -91,6 +91,7 @@ struct FlashPlayer::Impl {
   mutable std::vector<DrawnItem> painted, drawing;
   mutable std::vector<PresentedLayer> paintedLayers;
   mutable ShapeCache shapes;
+  mutable FilterCache filtered;
   bool hasButtons = false;
   // The pointer in stage twips while it is over the player.
   bool pointerInside = false, pointerDown = false;
@@ -232,6 +233,7 @@ void FlashPlayer::Unload() {
   impl_->lib.reset();
   impl_->surfaceCurrent = false;
   impl_->shapes.Clear();
+  impl_->filtered.Clear();
   impl_->playing = false;
   impl_->hasButtons = false;
   impl_->pointerInside = false;
@@ -283,6 +285,7 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
                         });
     impl_->surfaceCurrent = false;
     impl_->shapes.Clear();
+    impl_->filtered.Clear();
     impl_->stage->SetListener(impl_->listener);
     if (impl_->listener) {
       for (const auto& t : lib.soundDefinitions) {
@@ -417,8 +420,10 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
       options.quality = d.EffectiveQuality();
       options.stageScale = base.xx;
       options.cache = &d.shapes;
+      options.filtered = &d.filtered;
       RenderItems(cr.get(), *d.lib, d.drawing, base, options);
       d.shapes.EndFrame();
+      d.filtered.EndFrame();
     }
     d.paintedKey = key;
     d.paintedLayers = std::move(layers);

@@ -2,6 +2,7 @@
 // files read as one audio stream, editable copies, reference counts.
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include <isa-l/igzip_lib.h>
@@ -131,6 +133,53 @@ struct WrittenStream {
   std::vector<std::uint8_t> last;  // the data of the last chunk
 };
 
+// Samples held in memory, laid one after another in large blocks: a
+// picture copied into fresh memory costs a page fault per page, and a block
+// the kernel may back with huge pages costs one per 2 MiB.
+class HeldSamples {
+ public:
+  HeldSamples() = default;
+  HeldSamples(const HeldSamples&) = delete;
+  HeldSamples& operator=(const HeldSamples&) = delete;
+  ~HeldSamples() {
+    for (const Block& b : blocks_) ::munmap(b.data, b.size);
+  }
+  // A copy of the bytes; its index. Throws std::bad_alloc when no memory is left.
+  std::size_t Add(const void* data, std::size_t size) {
+    if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) NewBlock(size);
+    Block& b = blocks_.back();
+    std::uint8_t* to = b.data + b.used;
+    std::memcpy(to, data, size);
+    b.used += (size + 63) & ~std::size_t{63};
+    b.used = std::min(b.used, b.size);
+    samples_.push_back({to, size});
+    return samples_.size() - 1;
+  }
+  std::span<const std::uint8_t> operator[](std::size_t i) const { return {samples_[i].data, samples_[i].size}; }
+
+ private:
+  static constexpr std::size_t kHuge = std::size_t{2} << 20;
+  static constexpr std::size_t kBlock = std::size_t{32} << 20;
+  struct Block {
+    std::uint8_t* data;
+    std::size_t size, used;
+  };
+  struct Sample {
+    const std::uint8_t* data;
+    std::size_t size;
+  };
+  void NewBlock(std::size_t atLeast) {
+    const std::size_t size = std::max(kBlock, (atLeast + kHuge - 1) / kHuge * kHuge);
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    // Advice only: without huge pages the block works all the same.
+    ::madvise(p, size, MADV_HUGEPAGE);
+    blocks_.push_back({static_cast<std::uint8_t*>(p), size, 0});
+  }
+  std::vector<Block> blocks_;
+  std::vector<Sample> samples_;
+};
+
 class AviOutput {
  public:
   AviOutput(int fd, bool packed) : fd_(fd), packed_(packed) {}
@@ -148,7 +197,7 @@ class AviOutput {
   // Reads sample `e` into `out` (e.size bytes).
   bool ReadSample(const IndexEntry& e, std::uint8_t* out) const {
     if (e.held >= 0) {
-      const std::vector<std::uint8_t>& sample = held_[std::size_t(e.held)];
+      const std::span<const std::uint8_t> sample = held_[std::size_t(e.held)];
       if (sample.size() != e.size) return false;
       std::memcpy(out, sample.data(), e.size);
       return true;
@@ -177,8 +226,7 @@ class AviOutput {
                         std::memcmp(s.last.data(), raw, raw_size) == 0;
     std::int64_t held = -1;
     if (packed_ && size > 1 && !repeat && Reserve(size)) {
-      held_.emplace_back(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
-      held = std::int64_t(held_.size() - 1);
+      held = std::int64_t(held_.Add(data, size));
       size = 0;
     } else if (packed_ && size > 1 && !repeat) {
       // ISA-L's level 1: several times faster than libdeflate's on the flat
@@ -396,7 +444,7 @@ class AviOutput {
   bool packed_;
   std::vector<std::uint8_t> level_buffer_;
   std::vector<std::uint8_t> packed_buffer_;
-  std::vector<std::vector<std::uint8_t>> held_;  // samples kept in memory
+  HeldSamples held_;  // samples kept in memory
   std::size_t held_bytes_ = 0;
   std::optional<std::uint64_t> movi_;  // offset of the "movi" tag
   std::uint64_t end_ = 0;

@@ -211,6 +211,41 @@ TEST(AviFileWrite, ScratchSamplesHeldInMemoryUpToTheBudget) {
   }
 }
 
+// Held pictures are laid in large blocks: pictures past the first block's
+// end start a new one, and every picture reads back whole.
+TEST(AviFileWrite, HeldSamplesPastOneBlockReadBackWhole) {
+  TempDir dir("qvfw");
+  const int w = 2048, h = 1537;  // 9.4 MB a picture, not a multiple of the alignment
+  const std::size_t size = std::size_t(w) * h * 3;
+  const auto picture = [&](int n) {
+    std::vector<std::uint8_t> p(size);
+    std::uint32_t x = 777u + std::uint32_t(n) * 104729u;
+    for (std::size_t i = 0; i < size; i += 4096) {
+      x = x * 1664525u + 1013904223u;
+      std::fill_n(p.begin() + std::ptrdiff_t(i), std::min<std::size_t>(4096, size - i), std::uint8_t(x >> 24));
+    }
+    p.front() = std::uint8_t(n + 1), p.back() = std::uint8_t(n + 101);
+    return p;
+  };
+  FileHandle f;
+  StreamHandle s;
+  const fs::path file = dir.Path() / "large.avi";
+  OpenVideoStream(file, w, h, 24, 1, 10, f, s, OF_PACKED);
+  constexpr int kPictures = 5;  // 47 MB: past one block
+  for (int n = 0; n < kPictures; ++n) {
+    const auto p = picture(n);
+    ASSERT_EQ(AVIStreamWrite(s.p, -1, 1, p.data(), LONG(size), AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+  }
+  EXPECT_LT(fs::file_size(file), size) << "every picture held in memory";
+  std::vector<std::uint8_t> back(size);
+  for (int n = kPictures - 1; n >= 0; --n) {
+    LONG bytes = 0, got = 0;
+    ASSERT_EQ(AVIStreamRead(s.p, LONG(n), 1, back.data(), LONG(size), &bytes, &got), AVIERR_OK);
+    EXPECT_EQ(bytes, LONG(size));
+    EXPECT_TRUE(back == picture(n)) << n;
+  }
+}
+
 TEST(AviFileWrite, SamplesReadBackWhileTheFileIsOpenAndFormatIsFixedByFirstWrite) {
   TempDir dir("qvfw");
   FileHandle f;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "player/render/filter_cache.h"
 #include "player/render/filters.h"
 #include "player/render/paint.h"
 #include "player/render/pixel_shader.h"
@@ -190,13 +191,39 @@ void DrawWithFilters(RenderContext& c, const DrawnItem& inst, const cairo_matrix
     return;
   }
   const int w = static_cast<int>(x1 - x0), h = static_cast<int>(y1 - y0);
-  SurfacePtr image = DrawnAlone(c, inst, m, cx, x0, y0, w, h);
-  if (!image) return;
-  cairo_surface_set_device_offset(image.get(), 0, 0);
-  ApplyFilters(image.get(), inst.filters, c.options.stageScale * 20);
+  // Kept by the transform's fraction of a pixel: a whole-pixel move of the
+  // same object moves the same picture.
+  FilterCache::Key key;
+  const std::span<const DrawnItem> items{&inst, std::size_t{inst.descendants} + 1};
+  const bool keepable = c.options.filtered && FilteredPictureKeepable(c, inst) && std::abs(m.x0) < 1e7 &&
+                        std::abs(m.y0) < 1e7;
+  cairo_surface_t* kept = nullptr;
+  if (keepable) {
+    const double ox = std::floor(m.x0), oy = std::floor(m.y0);
+    key.lib = &c.lib;
+    key.xx = m.xx, key.yx = m.yx, key.xy = m.xy, key.yy = m.yy;
+    key.fx = m.x0 - ox, key.fy = m.y0 - oy;
+    key.bx = static_cast<int>(x0 - ox), key.by = static_cast<int>(y0 - oy);
+    key.w = w, key.h = h;
+    key.cx = cx;
+    key.nesting = c.nesting;
+    key.antialias = cairo_get_antialias(c.cr);
+    key.tolerance = cairo_get_tolerance(c.cr);
+    key.stageScale = c.options.stageScale;
+    key.quality = c.options.quality;
+    kept = c.options.filtered->Find(key, items);
+  }
+  SurfacePtr image;
+  if (!kept) {
+    image = DrawnAlone(c, inst, m, cx, x0, y0, w, h);
+    if (!image) return;
+    cairo_surface_set_device_offset(image.get(), 0, 0);
+    ApplyFilters(image.get(), inst.filters, c.options.stageScale * 20);
+    if (keepable) c.options.filtered->Keep(key, items, SurfacePtr(cairo_surface_reference(image.get())));
+  }
   cairo_save(c.cr);
   cairo_identity_matrix(c.cr);
-  cairo_set_source_surface(c.cr, image.get(), x0, y0);
+  cairo_set_source_surface(c.cr, kept ? kept : image.get(), x0, y0);
   cairo_set_operator(c.cr, op);
   cairo_paint(c.cr);
   cairo_restore(c.cr);

@@ -181,11 +181,14 @@ void BoxPass(Plane& p, double size, bool horizontal, double levels, bool clampEd
   b.pad = b.m + 2;
   const int n = horizontal ? p.w : p.h, lines = horizontal ? p.h : p.w;
   const std::size_t rows = static_cast<std::size_t>(n) + 2 * static_cast<std::size_t>(b.pad);
-  std::vector<double> sums;
+  // Working rows kept from pass to pass: every element is written before it
+  // is read, and fresh memory costs a page fault per page.
+  thread_local std::vector<double> sums, cols;
+  thread_local std::vector<float> out;
   if (!horizontal) {
     // All columns at once, row by row (a column alone walks memory a row apart).
     const std::size_t w = static_cast<std::size_t>(p.w);
-    std::vector<double> cols(rows * w);
+    cols.resize(rows * w);
     for (int y = 0; y < n; ++y)
       for (std::size_t x = 0; x < w; ++x)
         cols[static_cast<std::size_t>(y + b.pad) * w + x] = p.v[static_cast<std::size_t>(y) * w + x];
@@ -196,8 +199,6 @@ void BoxPass(Plane& p, double size, bool horizontal, double levels, bool clampEd
   // Rows a block at a time, turned into columns side by side: blocks wide
   // enough that the column kernel's work per row outweighs its overhead.
   constexpr int kGroup = 32;
-  std::vector<double> cols(rows * kGroup);
-  std::vector<float> out(static_cast<std::size_t>(n) * kGroup);
   for (int l0 = 0; l0 < lines; l0 += kGroup) {
     const std::size_t g = static_cast<std::size_t>(std::min(kGroup, lines - l0));
     cols.resize(rows * g);

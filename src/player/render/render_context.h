@@ -15,11 +15,13 @@
 namespace quarvel::player {
 
 class ShapeCache;
+class FilterCache;
 
 struct RenderOptions {
   Quality quality = Quality::qHigh;
   double stageScale = 1.0 / 20;  // device pixels per twip of the stage
   ShapeCache* cache = nullptr;   // none: every shape is drawn
+  FilterCache* filtered = nullptr;  // none: every filtered object is drawn and filtered
 };
 
 // A nine-slice scaled sprite being drawn: its shapes' points are carried

@@ -12,6 +12,7 @@
 #include "player/library/movie_library.h"
 #include "player/render/paint.h"
 #include "player/render/render_context.h"
+#include "player/render/filter_cache.h"
 #include "player/render/shape_cache.h"
 
 namespace quarvel::player {

@@ -10,6 +10,7 @@
 #include "player/flash_player.h"
 #include "player/render/renderer.h"
 #include "support/swf_builder.h"
+#include "support/swf_writer.h"
 
 namespace quarvel::player {
 namespace {
@@ -507,6 +508,124 @@ TEST(KeptFills, FoundByLayerTransformAndWholePixelMoveAndForgottenWhenUnused) {
   EXPECT_TRUE(cache.FindFills(key, 2, 0, 0, 0, 0, 1, 1));
   cache.Clear();
   EXPECT_EQ(cache.FillPixels(), 0u);
+}
+
+// A FILTERLIST of one drop shadow (blur and distance in stage pixels).
+std::vector<std::uint8_t> ShadowList(swf::Rgba color, double blur, double distance) {
+  testing::SwfWriter w;
+  w.U8(1);
+  w.U8(0);
+  w.Rgba(color);
+  w.Fixed16(blur);
+  w.Fixed16(blur);
+  w.Fixed16(0.785);
+  w.Fixed16(distance);
+  w.Fixed8(1.0);
+  w.UB(0, 1);
+  w.UB(0, 1);
+  w.UB(1, 1);
+  w.UB(2, 5);
+  w.Align();
+  return w.Data();
+}
+
+// A filtered sprite kept as its filtered picture: every change that can
+// show (its content, its filters, its colour, a fraction of a pixel, the
+// quality) paints what a fresh player paints, byte for byte.
+TEST(FilteredPictures, KeptPicturesMatchAFreshPlayerEveryFrame) {
+  auto b = Movie100();
+  b.DefineShape(1, Disc());
+  Timeline sprite;
+  sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame().ShowFrame();
+  sprite.PlaceObject2({.depth = 1, .move = true, .matrix = At(60, 20)}).ShowFrame();  // its content moves
+  sprite.ShowFrame();
+  b.DefineSprite(2, sprite);
+  const auto shadow = ShadowList({0, 0, 0, 200}, 5, 4);
+  b.PlaceObject3({.depth = 1, .characterId = 2, .matrix = At(700, 700), .filterList = shadow});
+  b.PlaceObject3({.depth = 2, .characterId = 2, .matrix = At(1300, 1200), .filterList = shadow}).ShowFrame();
+  b.ShowFrame();
+  b.PlaceObject3({.depth = 1, .move = true, .matrix = At(760, 680)}).ShowFrame();  // whole pixels
+  b.PlaceObject3({.depth = 1, .move = true, .matrix = At(767, 683)}).ShowFrame();  // a fraction
+  b.PlaceObject3({.depth = 1, .move = true, .filterList = ShadowList({0, 0, 255, 255}, 5, 4)}).ShowFrame();
+  swf::ColorTransform tint;
+  tint.redMult = 64;
+  b.PlaceObject3({.depth = 2, .move = true, .colorTransform = tint}).ShowFrame();
+  b.PlaceObject3({.depth = 2, .move = true, .matrix = At(1900, 1200)}).ShowFrame();  // half off
+  b.PlaceObject3({.depth = 1, .move = true, .matrix = At(700, 700), .filterList = shadow}).ShowFrame();  // back
+  const auto movie = b.Build();
+  for (const char* quality : {"High", "Low"}) {
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    p.SetQuality(quality);
+    ASSERT_TRUE(p.LoadMovieBytes(movie));
+    gdi::Bitmap previous;
+    for (int k = 0; k < 10; ++k) {
+      p.AdvanceTo(k * 100);
+      const auto bmp = PaintOf(p);
+      EXPECT_TRUE(SamePixels(bmp, FreshPaint(movie, k, 100, 100, quality))) << quality << " frame " << k;
+      if (k == 3) {
+        EXPECT_FALSE(SamePixels(bmp, previous)) << "the content moved inside the filtered sprite";
+      }
+      // A new background paints every object again, the filtered ones from
+      // what was kept.
+      p.SetBackgroundColor(0xFFFFFE);
+      EXPECT_TRUE(SamePixels(PaintOf(p), FreshPaint(movie, k, 100, 100, quality, 0xFFFFFE)))
+          << quality << " frame " << k << " on another background";
+      p.SetBackgroundColor(-1);
+      previous = bmp;
+    }
+  }
+}
+
+TEST(FilteredPictures, FoundByTransformBoxAndContentAndForgottenWhenUnused) {
+  FilterCache cache;
+  DrawnItem item;
+  item.serial = 7;
+  item.descendants = 1;
+  DrawnItem child;
+  child.level = 1;
+  child.parent = 0;
+  const std::vector<DrawnItem> items{item, child};
+  FilterCache::Key key;
+  key.fx = 0.25;
+  key.w = 8, key.h = 6;
+  cache.Keep(key, items, Picture(8, 6));
+  EXPECT_EQ(cache.Pixels(), 48u);
+  EXPECT_TRUE(cache.Find(key, items));
+  // Its own matrix is the key's transform: another one finds the same picture.
+  std::vector<DrawnItem> placed = items;
+  placed[0].matrix.translateX = 40;
+  EXPECT_TRUE(cache.Find(key, placed));
+  FilterCache::Key other = key;
+  other.fx = 0.25 + 1e-9;
+  EXPECT_FALSE(cache.Find(other, items));
+  other = key;
+  other.bx = 1;  // the box cut elsewhere by the clip
+  EXPECT_FALSE(cache.Find(other, items));
+  std::vector<DrawnItem> changed = items;
+  changed[1].matrix.translateX = 20;  // a child moved
+  EXPECT_FALSE(cache.Find(key, changed));
+  changed = items;
+  changed[0].filters.emplace_back();
+  EXPECT_FALSE(cache.Find(key, changed));
+  EXPECT_FALSE(cache.Find(key, std::span(items).first(1)));
+  // A new look of the same object replaces the one of an earlier frame.
+  cache.EndFrame();
+  cache.Keep(other, items, Picture(8, 6));
+  EXPECT_EQ(cache.Entries(), 1u);
+  EXPECT_FALSE(cache.Find(key, items));
+  // Kept while the last two pictures used it.
+  cache.EndFrame();
+  EXPECT_TRUE(cache.Find(other, items));
+  cache.EndFrame();
+  cache.EndFrame();
+  EXPECT_EQ(cache.Entries(), 1u);
+  cache.EndFrame();
+  EXPECT_EQ(cache.Entries(), 0u);
+  EXPECT_EQ(cache.Pixels(), 0u);
+  // Pictures too large are not kept.
+  cache.Keep(key, items, Picture(2049, 2049));
+  EXPECT_EQ(cache.Entries(), 0u);
 }
 
 TEST(Fills, NeighbouringFillsLetNothingThroughTheirSharedEdge) {
