@@ -592,5 +592,26 @@ TEST(As3Typing, ARefusedCharacterAndAFieldNotForInputStayAsTheyWere) {
   EXPECT_EQ(As3Traced(shown, [](FlashPlayer& p) { p.KeyDown(65, 97), p.KeyUp(65, 97); }), "shown |");
 }
 
+TEST(As3Typing, RestrictLetsOnlyItsCharactersIn) {
+  // Ranges, '^' switching to refusals, '\' escaping; a list starting with '^' allows the rest.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"0-9", "12"}, {"^0-9", "a-x"}, {"a-z^x", "a"}, {"\\-", "-"}, {"", ""}};
+  for (const auto& [rule, want] : cases) {
+    As3Movie d;
+    const auto up = d.Tracer("", {"target.text"});
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      NewField(m, c, 1, "t", 0, 0, true);
+      c.Op("getlocal_1").Op("pushstring", {m.S(rule)}).Op("setproperty", {m.Q("restrict")});
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal_1").Op("setproperty", {m.Q("focus")});
+      m.Listen(c, 1, "keyUp", up);
+    });
+    const auto out = As3Traced(bytes, [](FlashPlayer& p) {
+      for (const auto& [key, ch] : {std::pair{49, 49}, {65, 97}, {189, 45}, {88, 120}, {50, 50}}) p.KeyDown(key, ch);
+      p.KeyUp(50, 50);
+    });
+    EXPECT_EQ(out, want + "|") << rule;
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::player

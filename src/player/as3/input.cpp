@@ -3,6 +3,8 @@
 #include "player/as3/display_binding_p.h"
 #include "player/text/text_encoding.h"
 #include "player/text/text_field.h"
+#include "player/text/text_layout.h"
+#include "player/as3/text_host.h"
 
 namespace quarvel::player::as3 {
 
@@ -228,6 +230,32 @@ void As3Display::Key(bool down, int keyCode, int charCode) {
   Flush();
 }
 
+// TextField.restrict as Flash reads it for typing: characters and ranges
+// (a-z) allowed, each '^' switching to characters refused and back, '\\'
+// taking the next character as itself; the last rule a character meets
+// decides, and a list that starts by refusing allows the rest.
+namespace {
+bool RestrictAllows(const std::u32string& rule, char32_t c) {
+  bool allowed = !rule.empty() && rule[0] == U'^', refusing = false;
+  for (std::size_t i = 0; i < rule.size(); ++i) {
+    char32_t from = rule[i];
+    if (from == U'^') {
+      refusing = !refusing;
+      continue;
+    }
+    if (from == U'\\' && i + 1 < rule.size()) from = rule[++i];
+    char32_t to = from;
+    if (i + 2 < rule.size() && rule[i + 1] == U'-') {
+      to = rule[i + 2];
+      if (to == U'\\' && i + 3 < rule.size()) to = rule[++i + 2];
+      i += 2;
+    }
+    if (c >= from && c <= to) allowed = !refusing;
+  }
+  return allowed;
+}
+}  // namespace
+
 // A key pressed in a focused input field edits it as Flash does: a character
 // is offered as textInput (a listener may refuse it), then takes the
 // selection's place up to maxChars; Backspace and Delete remove; any edit
@@ -256,6 +284,9 @@ void As3Display::TypeInto(FlashObject* target, int keyCode, int charCode) {
   } else {
     const bool newline = charCode == kEnter || keyCode == kEnter;
     if (newline ? !tf->Opts().multiline : charCode < 32 || charCode == 127) return;
+    if (const Value* r = As3FieldSlot(m, Value::Obj(target), 0); !newline && r && r->IsString() &&
+                                                                   !RestrictAllows(text::FromUtf8(m.ToString(*r)), static_cast<char32_t>(charCode)))
+      return;
     std::string typed;
     if (newline) {
       typed = "\r";
