@@ -758,6 +758,14 @@ class As3Display : public ScriptHooks {
   FlashObject* PointerTarget(ClipHandle h);
   void SendMouse(FlashObject* target, const char* type, bool bubbles, FlashObject* related);
   std::vector<ClipHandle> InteractiveChain(ClipHandle h);
+  // tabEnabled as a script reads it: once set, what was set; before, by kind.
+  bool TabEnabled(FlashObject* f);
+  // Moves the focus to `f` (null clears it): focusOut on the old, then focusIn on the new.
+  void SetFocus(FlashObject* f);
+  // A press asks the focus to move to what it hit (mouseFocusChange, cancelable).
+  void MouseFocusChange(ClipHandle hit);
+  // A key pressed while `target` has the focus, typed into it when it is an input field.
+  void TypeInto(FlashObject* target, int keyCode, int charCode);
   // Loads.
   void FinishLoads();
   void FinishLoad(const LoadState::Load& l);

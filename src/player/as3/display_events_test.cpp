@@ -488,5 +488,130 @@ TEST(As3EventRules, MovingAChildWithinItsOwnContainerSendsNoEvents) {
             "ba|removed a|removedFromStage a|added a|addedToStage a|");
 }
 
+// local = new TextField() named `name` over (x, y, w, h) with a border, an input field when `input`.
+void NewField(As3Movie& m, AbcCode& c, int local, std::string_view name, int x, int y, bool input) {
+  const auto field = m.a.PackageName("flash.text", "TextField");
+  c.Op("findpropstrict", {field}).Op("constructprop", {field, 0}).Op("setlocal", {local});
+  c.Op("getlocal", {local}).Op("pushstring", {m.S(name)}).Op("setproperty", {m.Q("name")});
+  for (const auto& [prop, v] : {std::pair{"x", x}, std::pair{"y", y}, std::pair{"width", 30}, std::pair{"height", 20}})
+    c.Op("getlocal", {local}).Op("pushint", {m.a.Int(v)}).Op("setproperty", {m.Q(prop)});
+  m.SetBool(c, local, "border", true);
+  if (input) c.Op("getlocal", {local}).Op("pushstring", {m.S("input")}).Op("setproperty", {m.Q("type")});
+  c.Op("getlocal_0").Op("getlocal", {local}).Op("callpropvoid", {m.Q("addChild"), 1});
+}
+
+// function (e) { e.preventDefault() }
+std::uint32_t Preventer(As3Movie& m) {
+  AbcCode c;
+  c.Op("getlocal_1").Op("callpropvoid", {m.Q("preventDefault"), 0}).Op("returnvoid");
+  return m.Method(c, 1);
+}
+
+TEST(As3MouseFocus, APressOffersTheFocusToWhatItHitsBeforeMouseDown) {
+  // a is in tab order, b is not; a text field takes the focus whatever its
+  // tabEnabled; a press on nothing clears the focus, and with no focus says nothing.
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "target.name", "relatedObject"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "a", 0xFF0000, 0, 0, 20, 20);
+    m.NewSprite(c, 2, "b", 0x00FF00, 30, 0, 20, 20);
+    m.SetBool(c, 1, "tabEnabled", true);
+    NewField(m, c, 3, "t", 60, 0, false);
+    m.SetBool(c, 3, "tabEnabled", false);
+    for (const char* t : {"mouseFocusChange", "focusIn", "focusOut", "mouseDown"}) m.Listen(c, -1, t, heard);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) {
+    for (const auto& [x, y] : {std::pair{5, 5}, {35, 5}, {70, 5}, {5, 80}, {5, 80}}) p.MouseDown(x, y), p.MouseUp(x, y);
+  });
+  EXPECT_EQ(out,
+            "mouseFocusChange null [object Sprite]|focusIn a null|mouseDown a null|"
+            "mouseFocusChange a [object Sprite]|focusOut a null|mouseDown b null|"
+            "mouseFocusChange null [object TextField]|focusIn t null|mouseDown t null|"
+            "mouseFocusChange t null|focusOut t null|mouseDown null null|"
+            "mouseDown null null|");
+}
+
+TEST(As3MouseFocus, APreventedMouseFocusChangeKeepsTheFocusWhereItWas) {
+  // Component frameworks refuse Flash's own move and set the focus themselves.
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "target.name", "target.stage.focus.name"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "a", 0xFF0000, 0, 0, 20, 20);
+    m.NewSprite(c, 2, "b", 0x00FF00, 30, 0, 20, 20);
+    m.SetBool(c, 1, "tabEnabled", true);
+    m.SetBool(c, 2, "tabEnabled", true);
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal_1").Op("setproperty", {m.Q("focus")});
+    m.Listen(c, -1, "mouseFocusChange", Preventer(m));
+    for (const char* t : {"focusIn", "focusOut", "click"}) m.Listen(c, -1, t, heard);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) { p.MouseDown(35, 5), p.MouseUp(35, 5); });
+  EXPECT_EQ(out, "click b a|");
+}
+
+TEST(As3Typing, KeysEditTheFocusedInputFieldThroughTextInputThenChange) {
+  // Each character is offered as textInput, then typed; Backspace removes the
+  // one before the caret; maxChars caps the text; every edit says change.
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "text"});
+  const auto up = d.Tracer("up ", {"target.text"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    NewField(m, c, 1, "t", 0, 0, true);
+    c.Op("getlocal_1").Op("pushbyte", {3}).Op("setproperty", {m.Q("maxChars")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal_1").Op("setproperty", {m.Q("focus")});
+    m.Listen(c, 1, "textInput", heard);
+    m.Listen(c, 1, "change", d.Tracer("", {"type"}));
+    m.Listen(c, 1, "keyUp", up);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) {
+    for (const auto& [key, ch] : {std::pair{65, 97}, {66, 66}, {8, 8}, {67, 99}, {68, 100}, {69, 101}})
+      p.KeyDown(key, ch), p.KeyUp(key, ch);
+  });
+  EXPECT_EQ(out,
+            "textInput a|change|up a|textInput B|change|up aB|change|up a|textInput c|change|up ac|"
+            "textInput d|change|up acd|textInput e|up acd|");
+}
+
+TEST(As3Typing, ARefusedCharacterAndAFieldNotForInputStayAsTheyWere) {
+  As3Movie d;
+  const auto up = d.Tracer("", {"target.name", "target.text"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    NewField(m, c, 1, "in", 0, 0, true);
+    NewField(m, c, 2, "shown", 0, 40, false);
+    m.Listen(c, 1, "textInput", Preventer(m));
+    for (int local : {1, 2}) m.Listen(c, local, "keyUp", up);
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal_1").Op("setproperty", {m.Q("focus")});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.KeyDown(65, 97), p.KeyUp(65, 97); }), "in |");
+  As3Movie e;
+  const auto up2 = e.Tracer("", {"target.name", "target.text"});
+  const auto shown = e.Build([&](As3Movie& m, AbcCode& c) {
+    NewField(m, c, 2, "shown", 0, 40, false);
+    m.Listen(c, 2, "keyUp", up2);
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal_2").Op("setproperty", {m.Q("focus")});
+  });
+  EXPECT_EQ(As3Traced(shown, [](FlashPlayer& p) { p.KeyDown(65, 97), p.KeyUp(65, 97); }), "shown |");
+}
+
+TEST(As3Typing, RestrictLetsOnlyItsCharactersIn) {
+  // Ranges, '^' switching to refusals, '\' escaping; a list starting with '^' allows the rest.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"0-9", "12"}, {"^0-9", "a-x"}, {"a-z^x", "a"}, {"\\-", "-"}, {"", ""}};
+  for (const auto& [rule, want] : cases) {
+    As3Movie d;
+    const auto up = d.Tracer("", {"target.text"});
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      NewField(m, c, 1, "t", 0, 0, true);
+      c.Op("getlocal_1").Op("pushstring", {m.S(rule)}).Op("setproperty", {m.Q("restrict")});
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal_1").Op("setproperty", {m.Q("focus")});
+      m.Listen(c, 1, "keyUp", up);
+    });
+    const auto out = As3Traced(bytes, [](FlashPlayer& p) {
+      for (const auto& [key, ch] : {std::pair{49, 49}, {65, 97}, {189, 45}, {88, 120}, {50, 50}}) p.KeyDown(key, ch);
+      p.KeyUp(50, 50);
+    });
+    EXPECT_EQ(out, want + "|") << rule;
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::player

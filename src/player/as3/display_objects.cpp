@@ -758,16 +758,9 @@ NATIVE(IoSetTabIndex) {
   if (FlashObject* f = As<FlashObject>(self)) f->tabIndex = v;
   return Value();
 }
-// Until set, buttons, input text fields and sprites in button mode take part in tab order.
 NATIVE(IoGetTabEnabled) {
   FlashObject* f = As<FlashObject>(self);
-  if (!f || f == B(m).stageObject) return Value::Bool(false);
-  if (f->tabEnabled) return Value::Bool(*f->tabEnabled);
-  const Instance* i = SelfNode(m, self);
-  if (i && i->def && i->def->kind == Character::Kind::kButton) return Value::Bool(true);
-  if (f->cls && f->cls->IsSubclassOf(B(m).buttonClass)) return Value::Bool(true);
-  if (i && i->field) return Value::Bool(i->field->Opts().input);
-  return Value::Bool(f->buttonMode);
+  return Value::Bool(f && B(m).TabEnabled(f));
 }
 NATIVE(IoSetTabEnabled) {
   if (FlashObject* f = As<FlashObject>(self)) f->tabEnabled = m.ToBoolean(m.ArgOr(a, 0));

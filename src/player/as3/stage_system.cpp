@@ -64,27 +64,11 @@ NATIVE(StFocus) {
   // An object off the stage keeps the focus a script gave it until it leaves the stage.
   return As<FlashObject>(b.pointer.focus) ? b.pointer.focus : Value::Null();
 }
-// A new focus: focusOut on the old one, then focusIn on the new, each naming the other;
-// both already see the new focus.
 NATIVE(StSetFocus) {
   As3Display& b = B(m);
-  FlashObject* f = As<FlashObject>(m.ArgOr(a, 0));
-  FlashObject* old = As<FlashObject>(b.pointer.focus);
-  b.pointer.focus = f ? Value::Obj(f) : Value::Null();
   // A field taking focus settles its auto-sized box.
   if (Instance* i = SelfNode(m, m.ArgOr(a, 0)); i && i->field) i->field->Settle();
-  if (f == old) return Value();
-  Class* focusEvent = m.FindClass("flash.events::FocusEvent");
-  const auto send = [&](FlashObject* to, const char* type, FlashObject* related) {
-    if (!to || !focusEvent) return;
-    Value e = b.NewEvent(focusEvent, type, true);
-    if (EventObject* ev = As<EventObject>(e)) {
-      ev->related = related ? Value::Obj(related) : Value::Null();
-      b.Dispatch(to, ev);
-    }
-  };
-  send(old, "focusOut", f);
-  send(f, "focusIn", old);
+  b.SetFocus(As<FlashObject>(m.ArgOr(a, 0)));
   return Value();
 }
 NATIVE(StInvalidate) {

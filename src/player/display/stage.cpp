@@ -1017,6 +1017,14 @@ bool Stage::HitsContent(const Instance& inst, const cairo_matrix_t& world, doubl
     return false;
   }
   if (inst.sprite) return HitsTimeline(*inst.sprite, world, x, y, nesting);
+  // A text field is hit anywhere in its box as it is now, empty or not.
+  if (inst.field) {
+    double lx = 0, ly = 0;
+    if (!ToLocal(world, x, y, lx, ly)) return false;
+    const text::TextField& f = *inst.field;
+    lx /= 20, ly /= 20;
+    return lx >= f.X() && lx < f.X() + f.Width() && ly >= f.Y() && ly < f.Y() + f.Height();
+  }
   return HitsCharacter(inst.def, world, x, y);
 }
 
