@@ -118,8 +118,9 @@ TEST(As3Components, RenderComesOnceAfterInvalidateToListenersOnAndOffTheList) {
     c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_2");
     c.Op("getlocal_2").Op("pushstring", {m.S("off")}).Op("setproperty", {m.Q("name")});
     m.Listen(c, 2, "render", heard);
-    // Kept reachable: an object only a listener list holds may be collected.
-    c.Op("getlocal_0").Op("getlocal_2").Op("setproperty", {m.Q("keep")});
+    // Kept reachable (as the hit area, which draws nothing): an object only a
+    // listener list holds may be collected.
+    c.Op("getlocal_0").Op("getlocal_2").Op("setproperty", {m.Q("hitArea")});
     c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("callpropvoid", {m.Q("invalidate"), 0});
     c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("callpropvoid", {m.Q("invalidate"), 0});
     m.Trace(c, "constructed");
@@ -328,6 +329,36 @@ TEST(As3Components, StopAllMovieClipsStopsTheContainerAndEveryClipInside) {
       },
       3);
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "1 1|1 1|");
+}
+
+TEST(As3Components, AnUndeclaredNameOnASealedDisplayClassFailsAsInFlash) {
+  // Component frame code sets componentInspectorSetting and reads skin names
+  // that a sealed class may not declare: a name no Flash class of the chain
+  // declares either is Flash's ReferenceError, never a member the player lacks.
+  As3Movie d;
+  const auto sprite = d.Display("Sprite");
+  const auto written = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_2");
+    c.Op("getlocal_2").Op("pushtrue").Op("setproperty", {m.Q("componentInspectorSetting")});
+    TraceValue(m, c, "not reached", [&] { c.Op("pushstring", {m.S("")}); });
+  });
+  EXPECT_EQ(As3Traced(written, [](FlashPlayer&) {}),
+            "ReferenceError: Error #1056: Cannot create property componentInspectorSetting on flash.display.Sprite.|");
+  As3Movie r;
+  r.defineTags = [](SwfBuilder& b) { DefineTwoFrameSymbol(b); };
+  r.LinkedClass("Kid", {r.Display("MovieClip")}, 3, {}, {}, /*sealed=*/true);
+  const auto read = r.Build([&](As3Movie& m, AbcCode& c) {
+    TraceValue(m, c, "frame ", [&] {
+      c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1});
+      c.Op("getproperty", {m.Q("currentFrame")});
+    });
+    TraceValue(m, c, "not reached ", [&] {
+      c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1});
+      c.Op("getproperty", {m.Q("wipeIn")});
+    });
+  });
+  EXPECT_EQ(As3Traced(read, [](FlashPlayer&) {}),
+            "frame 1|ReferenceError: Error #1069: Property wipeIn not found on Kid and there is no default value.|");
 }
 
 }  // namespace

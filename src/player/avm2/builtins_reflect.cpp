@@ -311,6 +311,25 @@ const NativeDescription* FindNativeDescription(const Class* c) {
   return it == t.end() ? nullptr : &it->second;
 }
 
+}  // namespace
+
+FlashDeclares FlashDeclaresMember(const Class* cls, const Class* objectClass, std::string_view name) {
+  bool described = true;
+  for (const Class* c = cls; c; c = c->super) {
+    if (c->unit || c == objectClass) continue;
+    const NativeDescription* d = FindNativeDescription(c);
+    if (!d) {
+      described = false;
+      continue;
+    }
+    for (const Member& mb : d->instance)
+      if (mb.name == name && mb.uri.empty()) return FlashDeclares::kYes;
+  }
+  return described ? FlashDeclares::kNo : FlashDeclares::kUnknown;
+}
+
+namespace {
+
 // The language's own classes keep their methods in the AS3 namespace (and
 // on the prototype), which describeType does not list.
 bool MethodsInAs3Namespace(const Class* c) {

@@ -2,6 +2,7 @@
 // getDefinitionByName, and prototype extension of the built-in classes.
 #include <gtest/gtest.h>
 
+#include "player/avm2/builtins_util.h"
 #include "player/avm2/machine_test_support.h"
 
 namespace quarvel::avm2 {
@@ -581,6 +582,24 @@ TEST_F(As3Reflect, AvmplusDescribeTypeHonoursItsFlags) {
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
   // FLASH10_FLAGS: extendsClass, errorID, getStackTrace, message, name.
   EXPECT_EQ(Traced(), "0|1|1|5|");
+}
+
+TEST(As3FlashDeclares, AMemberIsFlashsWhenAClassOfTheChainDeclaresIt) {
+  // The machine tells a member Flash has and it lacks from a name no Flash
+  // class declares by Flash's own descriptions; a class left undescribed
+  // leaves the answer open.
+  Machine m;
+  Class* error = m.FindClass("Error");
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(FlashDeclaresMember(error, m.objectClass, "errorID"), FlashDeclares::kYes);
+  EXPECT_EQ(FlashDeclaresMember(error, m.objectClass, "getStackTrace"), FlashDeclares::kYes);
+  EXPECT_EQ(FlashDeclaresMember(error, m.objectClass, "wipeIn"), FlashDeclares::kNo);
+  // Object's own names are the prototype's, not a described class's.
+  EXPECT_EQ(FlashDeclaresMember(m.objectClass, m.objectClass, "wipeIn"), FlashDeclares::kNo);
+  Class* range = m.FindClass("RangeError");
+  ASSERT_NE(range, nullptr);
+  EXPECT_EQ(FlashDeclaresMember(range, m.objectClass, "message"), FlashDeclares::kYes);
+  EXPECT_EQ(FlashDeclaresMember(range, m.objectClass, "wipeIn"), FlashDeclares::kUnknown);
 }
 
 }  // namespace

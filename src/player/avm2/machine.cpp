@@ -1,5 +1,6 @@
 #include "player/avm2/machine.h"
 #include "player/avm2/nullish.h"
+#include "player/avm2/builtins_util.h"
 
 #include <algorithm>
 #include <atomic>
@@ -644,6 +645,12 @@ bool HasNativeBase(const Class* c, const Class* objectClass) {
   return false;
 }
 
+// A public name no Flash class of the chain declares is no member Flash has
+// and the player lacks: reading or writing it fails as in Flash.
+bool UndeclaredInFlash(Machine& m, const Class* objectClass, const Class* cls, Name& n) {
+  return AnyPublic(m, n) && FlashDeclaresMember(cls, objectClass, LocalOf(m, n)->text) == FlashDeclares::kNo;
+}
+
 // A name a built-in class lacks, known where it is: another built-in class
 // of the same family (below a common base two or more levels under Object,
 // as DisplayObjectContainer and TextField share InteractiveObject) declares
@@ -808,7 +815,8 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
       if (Value* v = p->FindDyn(key)) return *v;
   }
   if (o->dynamic || !o->cls || o->kind == ObjectKind::kClass || o->kind == ObjectKind::kFunction) return Value();
-  if (HasNativeBase(o->cls, objectClass) && !DeclaredInFamilyOnly(*this, classes_, objectClass, o->cls, n)) {
+  if (HasNativeBase(o->cls, objectClass) && !DeclaredInFamilyOnly(*this, classes_, objectClass, o->cls, n) &&
+      !UndeclaredInFlash(*this, objectClass, o->cls, n)) {
     Skip(o->cls->name + "." + LocalOf(*this, n)->text);
     return Value();
   }
@@ -885,7 +893,8 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
     o->SetDyn(key, v);
     return;
   }
-  if (HasNativeBase(o->cls, objectClass) && !DeclaredInFamilyOnly(*this, classes_, objectClass, o->cls, n)) {
+  if (HasNativeBase(o->cls, objectClass) && !DeclaredInFamilyOnly(*this, classes_, objectClass, o->cls, n) &&
+      !UndeclaredInFlash(*this, objectClass, o->cls, n)) {
     Skip(o->cls->name + "." + LocalOf(*this, n)->text + " (set)");
     return;
   }
