@@ -780,7 +780,10 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
     if (auto it = nativePrototypes_.find(o); it != nativePrototypes_.end()) {
       const Binding* b = FindBinding(&it->second->instance, n);
       if (IsPrototypeMethod(b)) {
-        if (Value* v = PrototypeShadow(*this, o, nullptr, b, n)) return *v;
+        // A method the class inherits is its base's prototype's: what the
+        // prototypes between hold comes first (TypeError.prototype.toString).
+        Object* above = b->method->owner != it->second ? o->proto : nullptr;
+        if (Value* v = PrototypeShadow(*this, o, above, b, n)) return *v;
         return Value::Obj(NewFunction(b->method, nullptr));
       }
     }
