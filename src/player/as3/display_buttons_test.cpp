@@ -161,6 +161,29 @@ TEST(As3Button, AClipInTheUpStateRunsAFrameBeforeTheButtonsConstructor) {
             "kid frameConstructed|kid exitFrame|");
 }
 
+TEST(As3Button, AButtonAScriptMakesHasItsStatesBeforeItsConstructorsCode) {
+  // new Btn(): the up state's clip is constructed before the code ahead of
+  // super() has read the button.
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    Timeline kid;
+    kid.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    b.DefineSprite(4, kid);
+    b.DefineButton2(5, {ButtonRecord{.up = true, .characterId = 4, .depth = 1}});
+  };
+  d.LinkedClass("Kid", {d.Display("MovieClip")}, 4, [&](AbcCode& c) { d.Trace(c, "kid made"); });
+  d.LinkedClass(
+      "Btn", {d.Display("SimpleButton")}, 5, [&](AbcCode& c) { d.Trace(c, "button made"); },
+      [&](AbcCode& c) { d.TraceValue(c, "before super ", [&] { c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}); }); });
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Btn")}).Op("constructprop", {m.Q("Btn"), 0}).Op("pop");
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "kid made|before super null|button made|");
+}
+
 TEST(As3Button, AStateNotShownPlaysItsTimelineAllTheSame) {
   // The down state, a clip of three frames, plays on while the button shows its up state.
   As3Movie d;

@@ -273,6 +273,34 @@ TEST(As3EventRules, AnEventOnlyBecomesSentWhenSomeoneHearsItAndIsThenCopiedWhenS
             "true|null|false|false|false|false|[object EventDispatcher]|");
 }
 
+// A closure the player calls as a listener runs on Flash's own global object
+// (its functions, none of the script's names); called with no receiver by a
+// script, the same closure runs on its script's global object.
+TEST(As3EventRules, AListenerCalledByThePlayerRunsOnTheBuiltInGlobalObject) {
+  As3Movie d;
+  AbcCode lc;
+  auto traceThis = [&](std::string_view name) {
+    lc.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_0");
+    if (!name.empty()) lc.Op("getproperty", {d.Q(name)});
+    lc.Op("callpropvoid", {d.Q("trace"), 1});
+  };
+  traceThis("");
+  traceThis("Main");
+  traceThis("parseFloat");
+  lc.Op("returnvoid");
+  const auto listener = d.Method(lc, 1);
+  const auto ed = d.Events("EventDispatcher"), ev = d.Events("Event");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {ed}).Op("constructprop", {ed, 0}).Op("setlocal_1");
+    m.Listen(c, 1, "x", listener);
+    c.Op("getlocal_1").Op("findpropstrict", {ev}).Op("pushstring", {m.S("x")}).Op("constructprop", {ev, 1})
+        .Op("callpropvoid", {m.Q("dispatchEvent"), 1});
+    c.Op("newfunction", {listener}).Op("pushnull").Op("pushnull").Op("call", {1}).Op("pop");
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "[object global]|undefined|function Function() {}|[object global]|[class Main]|undefined|");
+}
+
 // new EventDispatcher(target): what it sends has that target, and that
 // current target at the dispatcher's own listeners, and bubbles through the
 // target's containers after them.

@@ -402,6 +402,29 @@ TEST_F(As3Loading, AFileArrivesWithinTheFrameThatAskedWithItsStatusBeforeTheEnd)
             "open|progress 5|httpStatus 0 false null|complete|httpStatus 0 false null|ioError Error #2032: Stream Error|");
 }
 
+// A load that another load's COMPLETE handler starts is read within the same
+// frame, and so is one that its failure handler starts.
+TEST_F(As3Loading, ALoadStartedByAnotherLoadsEventsArrivesInTheSameFrame) {
+  Write("sub/a.txt", "A");
+  Write("sub/b.txt", "B");
+  As3Movie d;
+  const auto second = d.Tracer("second ", {"type", "target.data"}), failed = d.Tracer("failed ", {"type"});
+  AbcCode fc;  // on the first's complete: trace it, then load b.txt and a missing file
+  fc.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("first ")}).Op("getlocal_1")
+      .Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("data")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1});
+  NewUrlLoader(d, fc, 2, "b.txt");
+  d.Listen(fc, 2, "complete", second);
+  NewUrlLoader(d, fc, 3, "missing.txt");
+  d.Listen(fc, 3, "ioError", failed);
+  fc.Op("returnvoid");
+  const auto first = d.Method(fc, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    NewUrlLoader(m, c, 1, "a.txt");
+    m.Listen(c, 1, "complete", first);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}, Movie(bytes)), "first A|second complete B|failed ioError|");
+}
+
 TEST_F(As3Loading, AFailedLoadLeavesTheUrlLoaderEmpty) {
   // What a URLLoader held before is gone when its next load fails: an
   // empty ByteArray for binary data, an empty string for text.

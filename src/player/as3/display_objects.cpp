@@ -70,6 +70,9 @@ void MakeNode(Machine& m, FlashObject* f) {
   f->handle = inst->serial;
   b.objects[f->handle] = f;
   b.HoldSpriteTimeline(f);
+  // A button symbol's class has its states made with the object, before
+  // its constructor's own code reads it.
+  if (def->kind == Character::Kind::kButton && !b.timelineAllocating) b.BuildButtonStates(f);
 }
 
 bool IsRoot(Machine& m, const Value& self) {

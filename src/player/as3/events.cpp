@@ -444,7 +444,7 @@ void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture, Fla
   e->currentTarget = Value::Obj(current ? current : o);
   for (auto& l : ls) {
     Value arg = Value::Obj(e);
-    m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
+    m.SafeCall([&] { m.CallFromPlayer(l.fn, std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
     if (e->stopNow) break;
   }
 }

@@ -240,6 +240,32 @@ TEST(As3FlashApi, ASealedSubclassOfAGeometryValueKeepsItsFields) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 4 5|");
 }
 
+// Point and Rectangle are sealed classes whose fields are Number variables:
+// AMF writes them as sealed members with no dynamic end (a Point of two
+// fractions is 25 bytes), and a field converts what it is given.
+TEST(As3FlashApi, GeometryValuesAreSealedWithNumberFields) {
+  As3Movie d;
+  const auto point = d.a.PackageName("flash.geom", "Point"), rect = d.a.PackageName("flash.geom", "Rectangle"),
+             bytesClass = d.a.PackageName("flash.utils", "ByteArray");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {point}).Op("pushdouble", {m.a.Double(4.5)}).Op("pushdouble", {m.a.Double(5.5)})
+        .Op("constructprop", {point, 2}).Op("setlocal", {1});
+    c.Op("findpropstrict", {rect});
+    for (int i = 0; i < 4; ++i) c.Op("pushdouble", {m.a.Double(0.5)});
+    c.Op("constructprop", {rect, 4}).Op("setlocal", {2});
+    for (int local : {3, 4}) {
+      c.Op("findpropstrict", {bytesClass}).Op("constructprop", {bytesClass, 0}).Op("setlocal", {local});
+      c.Op("getlocal", {local}).Op("getlocal", {local - 2}).Op("callpropvoid", {m.Q("writeObject"), 1});
+    }
+    c.Op("getlocal_1").Op("pushstring", {m.S("7")}).Op("setproperty", {m.Q("x")});
+    Line line(m, c);
+    line.Local(3, {"length"}).Local(4, {"length"}).Local(1, {"x"});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("x")}).Op("typeof");
+    line.Add().Local(1, {"length"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "25 56 7 number 8.902246907382429|");
+}
+
 // NetFilterEvent holds the byte arrays it was given (a clone shares them)
 // and writes itself under its old name; play and print options start empty,
 // and no print job ever starts.

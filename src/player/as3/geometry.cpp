@@ -269,12 +269,12 @@ NATIVE(TrSetColorTransform) {
   return Value();
 }
 
-// ---- flash.geom (dynamic objects with named fields)
+// ---- flash.geom (objects with named Number fields)
 
 Value Get(Machine& m, const Value& self, const char* n) { return m.GetProperty(self, n); }
 double GetN(Machine& m, const Value& self, const char* n) { return m.ToNumber(Get(m, self, n)); }
 void Set(Machine& m, const Value& self, const char* n, double v) {
-  if (Object* o = self.AsObject()) o->SetDyn(m.Intern(n), Value::Number(v));
+  if (self.IsObject()) m.SetProperty(self, n, Value::Number(v));
 }
 constexpr char kX[] = "x", kY[] = "y", kWidth[] = "width", kHeight[] = "height";
 constexpr char kA[] = "a", kB[] = "b", kC[] = "c", kD[] = "d", kTx[] = "tx", kTy[] = "ty";
@@ -655,10 +655,6 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Transform", "perspectiveProjection", Member::kSetter, TrSetPerspective},
     {"flash.geom::Transform", "colorTransform", Member::kSetter, TrSetColorTransform},
     // Declared fields, so that a sealed subclass sets them too.
-    {"flash.geom::Point", "x", Member::kGetter, NumberFieldGet<kX>},
-    {"flash.geom::Point", "x", Member::kSetter, NumberFieldSet<kX>},
-    {"flash.geom::Point", "y", Member::kGetter, NumberFieldGet<kY>},
-    {"flash.geom::Point", "y", Member::kSetter, NumberFieldSet<kY>},
     {"flash.geom::Point", "length", Member::kGetter, PointLength},
     {"flash.geom::Point", "add", Member::kMethod, PointAdd},
     {"flash.geom::Point", "subtract", Member::kMethod, PointSubtract},
@@ -672,14 +668,6 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Point", "distance", Member::kStaticMethod, PointDistance},
     {"flash.geom::Point", "interpolate", Member::kStaticMethod, PointInterpolate},
     {"flash.geom::Point", "polar", Member::kStaticMethod, PointPolar},
-    {"flash.geom::Rectangle", "x", Member::kGetter, NumberFieldGet<kX>},
-    {"flash.geom::Rectangle", "x", Member::kSetter, NumberFieldSet<kX>},
-    {"flash.geom::Rectangle", "y", Member::kGetter, NumberFieldGet<kY>},
-    {"flash.geom::Rectangle", "y", Member::kSetter, NumberFieldSet<kY>},
-    {"flash.geom::Rectangle", "width", Member::kGetter, NumberFieldGet<kWidth>},
-    {"flash.geom::Rectangle", "width", Member::kSetter, NumberFieldSet<kWidth>},
-    {"flash.geom::Rectangle", "height", Member::kGetter, NumberFieldGet<kHeight>},
-    {"flash.geom::Rectangle", "height", Member::kSetter, NumberFieldSet<kHeight>},
     {"flash.geom::Rectangle", "equals", Member::kMethod, RectEquals},
     {"flash.geom::Rectangle", "containsRect", Member::kMethod, RectContainsRect},
     {"flash.geom::Rectangle", "setEmpty", Member::kMethod, RectSetEmpty},
@@ -711,18 +699,6 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Rectangle", "inflate", Member::kMethod, RectInflate},
     {"flash.geom::Rectangle", "setTo", Member::kMethod, RectSetTo},
     {"flash.geom::Rectangle", "toString", Member::kMethod, RectToString},
-    {"flash.geom::Matrix", "a", Member::kGetter, NumberFieldGet<kA>},
-    {"flash.geom::Matrix", "a", Member::kSetter, NumberFieldSet<kA>},
-    {"flash.geom::Matrix", "b", Member::kGetter, NumberFieldGet<kB>},
-    {"flash.geom::Matrix", "b", Member::kSetter, NumberFieldSet<kB>},
-    {"flash.geom::Matrix", "c", Member::kGetter, NumberFieldGet<kC>},
-    {"flash.geom::Matrix", "c", Member::kSetter, NumberFieldSet<kC>},
-    {"flash.geom::Matrix", "d", Member::kGetter, NumberFieldGet<kD>},
-    {"flash.geom::Matrix", "d", Member::kSetter, NumberFieldSet<kD>},
-    {"flash.geom::Matrix", "tx", Member::kGetter, NumberFieldGet<kTx>},
-    {"flash.geom::Matrix", "tx", Member::kSetter, NumberFieldSet<kTx>},
-    {"flash.geom::Matrix", "ty", Member::kGetter, NumberFieldGet<kTy>},
-    {"flash.geom::Matrix", "ty", Member::kSetter, NumberFieldSet<kTy>},
     {"flash.geom::Matrix", "identity", Member::kMethod, MatrixIdentity},
     {"flash.geom::Matrix", "translate", Member::kMethod, MatrixTranslate},
     {"flash.geom::Matrix", "scale", Member::kMethod, MatrixScale},
@@ -764,11 +740,22 @@ constexpr MemberRow kGeometryRows[] = {
 
 constexpr ClassRow kGeometryClasses[] = {
     {"flash.geom", "Transform", "", Alloc<TransformObject>, nullptr, false, &As3Display::transformClass},
-    {"flash.geom", "Point", "", nullptr, PointCtor, true, &As3Display::pointClass},
-    {"flash.geom", "Rectangle", "", nullptr, RectCtor, true, &As3Display::rectangleClass},
-    {"flash.geom", "Matrix", "", nullptr, MatrixCtor, true, &As3Display::matrixClass},
+    {"flash.geom", "Point", "", nullptr, PointCtor, false, &As3Display::pointClass},
+    {"flash.geom", "Rectangle", "", nullptr, RectCtor, false, &As3Display::rectangleClass},
+    {"flash.geom", "Matrix", "", nullptr, MatrixCtor, false, &As3Display::matrixClass},
     {"flash.geom", "ColorTransform", "", nullptr, CtCtor, true, &As3Display::colorTransformClass},
 };
 
-void InstallGeometry(As3Display& b) { Register(b, kGeometryClasses, kGeometryRows); }
+// Flash declares these classes sealed, their fields public variables of
+// type Number: never enumerated, written by AMF as sealed members.
+void InstallGeometry(As3Display& b) {
+  Register(b, kGeometryClasses, kGeometryRows);
+  const std::pair<Class*, std::vector<std::string_view>> fields[] = {
+      {b.pointClass, {"x", "y"}},
+      {b.rectangleClass, {"x", "y", "width", "height"}},
+      {b.matrixClass, {"a", "b", "c", "d", "tx", "ty"}},
+  };
+  for (const auto& [cls, names] : fields)
+    for (std::string_view name : names) b.m.AddVar(cls, name, b.m.numberClass, Value::Number(0));
+}
 }  // namespace quarvel::player::as3

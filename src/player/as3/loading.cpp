@@ -128,14 +128,18 @@ NATIVE(CancelLoad) {
     });
   return Value();
 }
+// A Loader has its LoaderInfo from the moment it is made, before its
+// constructor (or a subclass's code ahead of super()) runs.
+void GiveLoaderInfo(Machine& m, FlashObject* loader) {
+  if (!loader || !loader->info.IsUndefined()) return;
+  LoaderInfoObject* info = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
+  if (!info) return;
+  info->owner = Value::Obj(loader);
+  loader->info = Value::Obj(info);
+}
 NATIVE(LoaderCtor) {
   DisplayObjectCtor(m, self, a);
-  FlashObject* f = As<FlashObject>(self);
-  if (!f) return self;
-  LoaderInfoObject* info = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
-  if (!info) return self;
-  info->owner = self;
-  f->info = Value::Obj(info);
+  GiveLoaderInfo(m, As<FlashObject>(self));
   return self;
 }
 // A ByteArray holding `bytes`: what LoaderInfo.bytes gives.
@@ -190,7 +194,13 @@ NATIVE(LoaderContent) {
   FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
   return info && !info->content.IsUndefined() ? info->content : Value::Null();
 }
-NATIVE(LoaderInfoGet) { FlashObject* f = As<FlashObject>(self); return f && !f->info.IsUndefined() ? f->info : Value::Null(); }
+NATIVE(LoaderInfoGet) {
+  FlashObject* f = As<FlashObject>(self);
+  if (Class* loader = m.FindClass("flash.display::Loader"); f && f->info.IsUndefined() && f->cls && loader &&
+                                                            f->cls->IsSubclassOf(loader))
+    GiveLoaderInfo(m, f);
+  return f && !f->info.IsUndefined() ? f->info : Value::Null();
+}
 NATIVE(LoaderUnload) {
   FlashObject* f = As<FlashObject>(self);
   FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
@@ -783,12 +793,23 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
 }
 
 void As3Display::FinishLoads() {
-  auto due = std::move(loading.due);
-  loading.due.clear();
-  for (const LoadState::Load& l : due) {
-    m.BeginFrame();
-    m.SafeCall([&] { FinishLoad(l); }, "a load's events");
-    Flush();
+  // A file a URLLoader asks for in another load's events is read before the
+  // frame ends too, as Flash reads local files many to a frame; a bounded
+  // number of rounds, so that a load restarting itself waits.
+  constexpr int kChainedRounds = 8;
+  for (int round = 0; round < kChainedRounds && !loading.due.empty(); ++round) {
+    auto due = std::move(loading.due);
+    loading.due.clear();
+    for (const LoadState::Load& l : due) {
+      m.BeginFrame();
+      m.SafeCall([&] { FinishLoad(l); }, "a load's events");
+      Flush();
+    }
+    auto chained = std::stable_partition(loading.queued.begin(), loading.queued.end(), [](const LoadState::Load& l) {
+      return !(l.event.empty() && As<UrlLoaderObject>(l.by));
+    });
+    loading.due.assign(std::make_move_iterator(chained), std::make_move_iterator(loading.queued.end()));
+    loading.queued.erase(chained, loading.queued.end());
   }
 }
 

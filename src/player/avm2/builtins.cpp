@@ -97,7 +97,7 @@ NATIVE(ObjToString) {
   if (!o) return m.Str(m.ToString(self));
   if (o->kind == ObjectKind::kClass) return m.Str("[class " + static_cast<ClassObject*>(o)->of->name + "]");
   if (o->kind == ObjectKind::kFunction) return m.Str("function Function() {}");
-  if (o->scriptGlobal) return m.Str("[object global]");
+  if (o->scriptGlobal || m.IsBuiltinGlobal(o)) return m.Str("[object global]");
   return m.Str("[object " + (o->cls && o->cls != m.objectClass ? o->cls->name : std::string("Object")) + "]");
 }
 // Flash's Object.prototype.toLocaleString: an object's toString, a number's
@@ -556,7 +556,8 @@ NATIVE(ArrayCtor) {
 }
 NATIVE(ArrLength) {
   (void)a;
-  return Value::Number(static_cast<double>(SelfArray(m, self)->elems.size()));
+  const ArrayObject* arr = SelfArray(m, self);
+  return Value::Number(static_cast<double>(std::max<std::size_t>(arr->elems.size(), arr->sparseLength)));
 }
 NATIVE(ArrSetLength) {
   ArrayObject* arr = GrowingArray(m, self);
@@ -564,6 +565,17 @@ NATIVE(ArrSetLength) {
   if (n < 0 || n != std::floor(n)) m.ThrowError("RangeError", "Bad array length.", 1005);
   Grow(m, arr, static_cast<std::size_t>(n));
   arr->elems.resize(static_cast<std::size_t>(n), arr->kind == ObjectKind::kArray ? Value::Hole() : Value());
+  if (arr->sparseLength > n) {
+    // The elements past the new length go with the tail.
+    arr->sparseLength = 0;
+    std::vector<std::string> gone;
+    if (arr->dyn)
+      for (const auto& [key, v] : arr->dyn->items) {
+        std::uint32_t index = 0;
+        if (key && ParseIndex(key->text, index) && index >= n) gone.push_back(key->text);
+      }
+    for (const std::string& key : gone) arr->DeleteDyn(key);
+  }
   return Value();
 }
 NATIVE(ArrPush) {
@@ -1498,6 +1510,16 @@ void InstallBuiltins(Machine& m) {
   m.AddMethod(error, "getStackTrace", ErrorStack);
   auto named = [&m](Class* c) { c->prototype->SetDyn(m.Intern("name"), m.Str(c->name)); };
   named(error);
+  // Error.prototype is itself an Error: its message is "Error", and toString
+  // is its own property, which the prototypes below it reach.
+  error->prototype->cls = error;
+  if (const auto it = error->instance.Bindings().find(Key(kPublicNs, m.NameIdOf("toString")));
+      it != error->instance.Bindings().end() && it->second.method) {
+    error->prototype->SetDyn(m.Intern("toString"), Value::Obj(m.NewFunction(it->second.method, nullptr)));
+    error->prototype->dyn->hidden.insert("toString");
+  }
+  error->prototype->SetDyn(m.Intern("message"), m.Str("Error"));
+  error->prototype->dyn->hidden.insert("message");
   for (const char* name : {"TypeError", "ReferenceError", "RangeError", "ArgumentError", "SyntaxError", "EvalError",
                            "URIError", "VerifyError", "SecurityError", "DefinitionError", "UninitializedError"}) {
     named(m.DefineNativeClass("", name, error, nullptr, true));

@@ -464,9 +464,10 @@ std::vector<std::pair<std::string, std::uint32_t>> SealedMembers(Machine& m, con
   if (!o->traits || !o->cls || (o->kind != ObjectKind::kPlain && o->kind != ObjectKind::kError)) return out;
   std::vector<std::pair<std::uint32_t, std::string>> accessors;
   for (const auto& [key, b] : o->traits->Bindings()) {
-    // Only the plain public names: not the AS3 namespace's, nor a package's.
+    // Only the plain public names: not the AS3 namespace's (kept as public
+    // here, marked builtinNs), nor a package's.
     const auto ns = static_cast<NsId>(key >> 32);
-    if (!m.IsPublicNs(ns) || !m.NsUri(ns).empty()) continue;
+    if (!m.IsPublicNs(ns) || !m.NsUri(ns).empty() || b.builtinNs) continue;
     if (b.kind == Binding::Kind::kSlot) out.emplace_back(m.NameText(static_cast<NameId>(key & 0xFFFFFFFF)), b.slot);
     else if (b.kind == Binding::Kind::kAccessor && b.getter && b.setter && b.getter->unit)
       accessors.emplace_back(b.getter->index, m.NameText(static_cast<NameId>(key & 0xFFFFFFFF)));

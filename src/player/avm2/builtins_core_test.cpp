@@ -704,6 +704,80 @@ TEST_F(Core, AS3NamespaceMembersAreNotOwnPublicProperties) {
   EXPECT_EQ(Traced(), "false|true|called|");
 }
 
+// Indices run to 2^32 - 2: an element written there makes the length one
+// more, 2^32 - 1 is a plain name, and a shorter length drops the tail.
+TEST_F(Core, AnArraysLastIndicesCountInItsLength) {
+  AbcCode c;
+  c.Op("newarray", {0}).Op("setlocal_1");
+  auto store = [&](double at) {
+    c.Op("getlocal_1").Op("pushdouble", {a.Double(at)}).Op("pushbyte", {7}).Op("setproperty", {Index()});
+  };
+  auto traceLength = [&] { Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); }); };
+  store(4294967293.0);
+  traceLength();
+  store(4294967295.0);
+  traceLength();
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushdouble", {a.Double(4294967293.0)}).Op("getproperty", {Index()}); });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_1").Op("pushstring", {S("4294967293")});
+    Call(x, "hasOwnProperty", 1);
+  });
+  c.Op("getlocal_1").Op("pushbyte", {3}).Op("setproperty", {Q("length")});
+  traceLength();
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushdouble", {a.Double(4294967293.0)}).Op("getproperty", {Index()}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "4294967294|4294967294|7|true|3|undefined|");
+}
+
+// AMF writes a class's plain public variables only: one in the AS3
+// namespace stays behind (traits 0x13: one sealed member, "s").
+TEST_F(Core, Amf3LeavesOutVariablesOfTheAS3Namespace) {
+  const auto as3 = a.Namespace(NamespaceKind::kNamespace, "http://adobe.com/AS3/2006/builtin");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  Trait hidden = SlotTrait("h");
+  hidden.name = a.QName(as3, "h");
+  const auto cls = DefClass("K", Q("Object"), ctor, {SlotTrait("s"), hidden});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  NewByteArray(c);
+  c.Op("getlex", {Q("K")}).Op("construct", {0}).Op("setlocal_2");
+  c.Op("getlocal_2").Op("pushstring", {S("v")}).Op("setproperty", {a.QName(as3, "h")});
+  c.Op("getlocal_1").Op("getlocal_2").Op("callpropvoid", {Q("writeObject"), 1});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("getproperty", {Index()}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  // 10 19 1 3 "s" 0 (undefined)
+  EXPECT_EQ(Traced(), "19|6|");
+}
+
+// Error.prototype is itself an Error: Object's toString names it so, its
+// message is "Error", and its toString is the one every error class's
+// prototype reaches.
+TEST_F(Core, ErrorsPrototypeIsAnErrorWhoseToStringTheOthersShare) {
+  AbcCode c;
+  auto proto = [&](AbcCode& x, std::string_view cls) { x.Op("getlex", {Q(cls)}).Op("getproperty", {Q("prototype")}); };
+  Trace(c, [&](AbcCode& x) {
+    proto(x, "Object");
+    x.Op("getproperty", {Q("toString")});
+    proto(x, "Error");
+    x.Op("call", {0});
+  });
+  Trace(c, [&](AbcCode& x) { proto(x, "Error"); x.Op("getproperty", {Q("message")}); });
+  Trace(c, [&](AbcCode& x) { proto(x, "Error"); });
+  Trace(c, [&](AbcCode& x) {
+    proto(x, "TypeError");
+    x.Op("getproperty", {Q("toString")});
+    proto(x, "Error");
+    x.Op("getproperty", {Q("toString")}).Op("strictequals");
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("RangeError")}).Op("pushstring", {S("m")}).Op("construct", {1}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("Error")}).Op("construct", {0}).Op("getproperty", {Q("message")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "[object Error]|Error|Error: Error|true|RangeError: m||");
+}
+
 // super.toString() reaches Object's method through the prototypes, where a
 // script may have replaced it.
 TEST_F(Core, SuperCallsOfObjectsMethodsSeeReplacedPrototypeFunctions) {

@@ -787,7 +787,10 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
     if (auto it = nativePrototypes_.find(o); it != nativePrototypes_.end()) {
       const Binding* b = FindBinding(&it->second->instance, n);
       if (IsPrototypeMethod(b)) {
-        if (Value* v = PrototypeShadow(*this, o, nullptr, b, n)) return *v;
+        // A method the class inherits is its base's prototype's: what the
+        // prototypes between hold comes first (TypeError.prototype.toString).
+        Object* above = b->method->owner != it->second ? o->proto : nullptr;
+        if (Value* v = PrototypeShadow(*this, o, above, b, n)) return *v;
         return Value::Obj(NewFunction(b->method, nullptr));
       }
     }
@@ -803,6 +806,10 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
     if (IsPrototypeMethod(b) && !n.as3) return Value::Obj(NewFunction(b->method, nullptr));
     return GetSlotted(o, *b, objV);
   }
+  // The built-in global object is an Object too (toString, as a listener's `this`).
+  if (o == builtinGlobal_ && objectClass)
+    if (const Binding* b = FindBinding(&objectClass->instance, n); IsPrototypeMethod(b) && !n.as3)
+      if (!PrototypeShadow(*this, o, o->proto, b, n)) return Value::Obj(NewFunction(b->method, nullptr));
   // A class object is a Class too (prototype).
   if (o->kind == ObjectKind::kClass && classClass)
     if (const Binding* b = FindBinding(&classClass->instance, n)) return GetSlotted(o, *b, objV);
@@ -1032,6 +1039,18 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
     ThrowError("TypeError", "Call attempted on a value that is not a function: " + LocalOf(*this, copy)->text + ".", 1006);
   }
   return Call(f, lex ? Value::Null() : objV, args);
+}
+
+Value Machine::CallFromPlayer(const Value& fn, std::span<Value> args) {
+  Object* o = fn.AsObject();
+  if (builtinGlobal_ && o && o->kind == ObjectKind::kFunction) {
+    auto* f = static_cast<FunctionObject*>(o);
+    if (f->method && !f->bound && f->scope) {
+      if (!builtinGlobal_->proto) builtinGlobal_->proto = objectClass->prototype;
+      return Invoke(f->method, Value::Obj(builtinGlobal_), args, f->scope, f);
+    }
+  }
+  return Call(fn, Value::Null(), args);
 }
 
 Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
@@ -1372,7 +1391,13 @@ bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
     if (n.index >= a->elems.size()) {
       if (o->kind == ObjectKind::kVector && (n.index > a->elems.size() || a->fixed))
         ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range.", 1125);
-      if (n.index > (std::size_t{1} << 24)) ThrowError("RangeError", "Array index too large.", 1005);
+      if (n.index > (std::size_t{1} << 24)) {
+        if (o->kind != ObjectKind::kArray) ThrowError("RangeError", "Array index too large.", 1005);
+        // Up to the last index (2^32 - 2) an array holds the element by name.
+        o->SetDyn(Intern(std::to_string(n.index)), v.Filled());
+        a->sparseLength = std::max(a->sparseLength, n.index + 1);
+        return true;
+      }
       Charge((n.index + 1 - a->elems.size()) * sizeof(Value));
       a->elems.resize(n.index + 1, o->kind == ObjectKind::kArray ? Value::Hole() : Value());
     }
@@ -1578,6 +1603,18 @@ void Machine::ImplementInterface(Class* c, Class* iface) {
     auto pub = c->instance.Bindings().find(Key(kPublicNs, static_cast<NameId>(k)));
     if (pub != c->instance.Bindings().end()) c->instance.Edit()[k] = pub->second;
   }
+}
+
+void Machine::AddVar(Class* c, std::string_view name, Class* type, const Value& initial) {
+  Binding b;
+  b.kind = Binding::Kind::kSlot;
+  b.slot = static_cast<std::uint32_t>(c->instance.slots.size());
+  SlotInfo si;
+  si.initial = initial;
+  si.type = type;
+  si.typeResolved = true;
+  c->instance.slots.push_back(si);
+  c->instance.Edit()[Key(kPublicNs, NameIdOf(name))] = b;
 }
 
 void Machine::AddConst(Class* c, std::string_view name, const Value& v, bool isStatic) {

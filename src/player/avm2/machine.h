@@ -264,6 +264,9 @@ struct ErrorObject : Object {
 struct ArrayObject : Object {
   ArrayObject() : Object(ObjectKind::kArray) {}
   std::vector<Value> elems;
+  // An array's length past its dense run: an index beyond the run's cap is
+  // kept as a dynamic name, and the length still counts it.
+  std::uint32_t sparseLength = 0;
   bool fixed = false;  // a Vector whose length may not change
   void Trace(Heap& h) override {
     Object::Trace(h);
@@ -483,6 +486,10 @@ class Machine {
     return CallProperty(obj, NameFromString(name), args);
   }
   Value Call(const Value& fn, const Value& self, std::span<Value> args);
+  // The player's own code calling a function with no receiver (an event
+  // listener): a closure runs on the built-in global object, not its script's.
+  Value CallFromPlayer(const Value& fn, std::span<Value> args);
+  bool IsBuiltinGlobal(const Object* o) const { return o && o == builtinGlobal_; }
   // callee: the function object called, which arguments.callee names (a
   // method called through its trait has none: its closure stands in).
   Value Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope, FunctionObject* callee = nullptr);
@@ -501,6 +508,8 @@ class Machine {
   void AddGetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
   void AddSetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
   void AddConst(Class* c, std::string_view name, const Value& v, bool isStatic = true);
+  // A variable every instance holds in a slot (a sealed class's public var).
+  void AddVar(Class* c, std::string_view name, Class* type, const Value& initial);
   // A native interface declares its methods under its own namespace
   // ("flash.events:IEventDispatcher"), as compilers name calls through it;
   // an implementing native class answers those names with its public members.
