@@ -220,7 +220,7 @@ TEST(ImageDecoderSize, HeadersGiveTheSizeTheDecodersMake) {
   auto jpeg = EncodeJpeg(13, 7, 10, 20, 30);
   jpeg.insert(jpeg.begin(), {0xFF, 0xD9, 0xFF, 0xD8});
   const auto png = EncodePng(3, 5, std::vector<std::uint8_t>(3 * 5 * 4, 200));
-  for (const auto* image : {&jpeg, &png, &kTinyGif}) {
+  for (const std::vector<std::uint8_t>* image : {&std::as_const(jpeg), &png, &kTinyGif}) {
     const auto size = JpegTagImageSize(*image, {});
     ASSERT_TRUE(size.has_value());
     EXPECT_EQ(std::make_pair(size->width, size->height), SizeOf(DecodeJpegTagImage(*image, {}, {})));
