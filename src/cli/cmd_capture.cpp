@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "capture/capture_job.h"
 #include "capture/frame_store.h"
@@ -66,8 +67,8 @@ std::string StoppedScriptsWarning(const std::string& movie, const player::FlashP
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
                          capture::FrameCache* keep, bool kept_only) {
   CheckMovieFile(movie);
-  // Opened once for its header and its fit; let go before the player loads
-  // the movie itself, as a second copy would double the peak for a large one.
+  // Opened once, for its header and its fit, then handed to the player,
+  // which would otherwise read and expand the file again.
   std::optional<swf::Movie> opened = swf::LoadMovieFile(movie);
   if (opened->cutOff) WarnCutOff(movie);
   const swf::MovieHeader header = opened->header;
@@ -119,6 +120,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     size = Size{fitted.width, fitted.height};
   }
   flash.SetSize(size.width, size.height);
+  flash.OfferOpenedMovie(movie, std::move(*opened));
   opened.reset();
 
   sound::WaveRecorder wave_recorder;
@@ -256,6 +258,8 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
                 EndText(session.EndReason()));
   progress.End(summary);
   if (const std::string stopped = StoppedScriptsWarning(movie, flash); !stopped.empty()) progress.Warn(stopped);
+  // The command ends with the writer: the movie's objects go with the process.
+  flash.AbandonAtExit();
   return result;
 }
 
@@ -297,6 +301,7 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
   if (const std::string stopped = StoppedScriptsWarning(movie, flash); !stopped.empty())
     std::fprintf(stderr, "quarvel-cli: warning: %s\n", stopped.c_str());
   WriteAtomically(png, [&](const std::string& temp) { SavePng(picture, temp, png); });
+  flash.AbandonAtExit();
 }
 
 }  // namespace quarvel::cli

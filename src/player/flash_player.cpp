@@ -5,6 +5,10 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "player/library/movie_library.h"
 #include "player/render/renderer.h"
@@ -62,6 +66,9 @@ struct FlashPlayer::Impl {
   std::filesystem::path movieFolder;  // while SetMovie loads: where scripts find video files
   std::string movieName;              // while SetMovie loads: the file's own name
   std::string loadError;
+  // OfferOpenedMovie: the path and its opened movie, for the next SetMovie.
+  std::string offeredPath;
+  std::optional<swf::Movie> offered;
   std::int32_t background = -1;
   bool transparent = false;
   Quality quality = Quality::qHigh;
@@ -162,7 +169,7 @@ struct FlashPlayer::Impl {
   void LogSkipped() const {
     if (!std::getenv("QUARVEL_DEBUG") || !stage) return;
     std::string line;
-    for (const auto& s : lib->skipped) line += (line.empty() ? "" : ", ") + s;
+    for (const auto& s : lib->Skipped()) line += (line.empty() ? "" : ", ") + s;
     for (const auto& s : stage->Skipped()) line += (line.empty() ? "" : ", ") + s;
     if (!line.empty()) std::clog << "player: " << (moviePath.empty() ? "movie" : moviePath) << ": skipped " << line << "\n";
   }
@@ -226,6 +233,13 @@ void FlashPlayer::SetTransparent(bool transparent) { impl_->transparent = transp
 
 const std::string& FlashPlayer::Movie() const { return impl_->moviePath; }
 
+void FlashPlayer::AbandonAtExit() {
+  impl_->LogSkipped();
+  // Held from a static, so that leak checkers see it reachable.
+  static auto* const abandoned = new std::vector<std::unique_ptr<Impl>>;
+  abandoned->push_back(std::exchange(impl_, std::make_unique<Impl>()));
+}
+
 void FlashPlayer::Unload() {
   impl_->LogSkipped();  // one line per movie, with what its frames skipped
   if (impl_->stage && impl_->listener) impl_->listener->OnUnload(impl_->now);
@@ -240,7 +254,18 @@ void FlashPlayer::Unload() {
   impl_->moviePath.clear();
 }
 
+void FlashPlayer::OfferOpenedMovie(const std::string& path, swf::Movie opened) {
+  // A file SetMovie would refuse is read and refused there.
+  if (opened.storedBytes > kMaxMovieFileBytes) return;
+  impl_->offeredPath = path;
+  impl_->offered = std::move(opened);
+}
+
 void FlashPlayer::SetMovie(const std::string& path) {
+  std::optional<swf::Movie> offered;
+  if (impl_->offered && impl_->offeredPath == path) offered = std::move(impl_->offered);
+  impl_->offered.reset();
+  impl_->offeredPath.clear();
   Unload();
   impl_->loadError.clear();
   if (path.empty()) return;
@@ -250,15 +275,18 @@ void FlashPlayer::SetMovie(const std::string& path) {
     return;
   }
   std::vector<std::uint8_t> bytes;
-  try {
-    bytes = swf::ReadFileBytes(path, kMaxMovieFileBytes);
-  } catch (const swf::SwfError& e) {
-    impl_->loadError = e.what();
-    return;
+  if (!offered) {
+    try {
+      bytes = swf::ReadFileBytes(path, kMaxMovieFileBytes);
+    } catch (const swf::SwfError& e) {
+      impl_->loadError = e.what();
+      return;
+    }
   }
   impl_->movieFolder = std::filesystem::absolute(path, ec).parent_path();
   impl_->movieName = std::filesystem::path(path).filename().string();
-  const bool loaded = LoadMovieBytes(bytes);
+  const bool loaded = offered ? LoadWith([&] { return LoadLibrary(std::move(*offered)); })
+                              : LoadMovieBytes(bytes);
   impl_->movieFolder.clear();
   impl_->movieName.clear();
   if (loaded) {
@@ -269,10 +297,15 @@ void FlashPlayer::SetMovie(const std::string& path) {
 }
 
 bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
+  return LoadWith([&] { return LoadLibrary(file); });
+}
+
+template <typename MakeLibrary>
+bool FlashPlayer::LoadWith(MakeLibrary&& make) {
   Unload();
   impl_->loadError.clear();
   try {
-    impl_->lib = LoadLibrary(file);
+    impl_->lib = make();
     const MovieLibrary& lib = *impl_->lib;
     // Not started yet: its first frame's scripts run once, below, when the
     // listener can hear its sounds.
@@ -455,7 +488,7 @@ int FlashPlayer::SwfVersion() const { return impl_->lib ? impl_->lib->movie.vers
 std::vector<std::string> FlashPlayer::SkippedFeatures() const {
   std::vector<std::string> out;
   if (!impl_->stage) return out;
-  std::set<std::string> all = impl_->lib->skipped;
+  std::set<std::string> all = impl_->lib->Skipped();
   all.insert(impl_->stage->Skipped().begin(), impl_->stage->Skipped().end());
   out.assign(all.begin(), all.end());
   return out;

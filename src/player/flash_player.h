@@ -36,6 +36,10 @@
 #include "player/script_limits.h"
 #include "player/sound_events.h"
 
+namespace quarvel::swf {
+struct Movie;
+}
+
 namespace quarvel::player {
 
 class FlashPlayer {
@@ -72,7 +76,16 @@ class FlashPlayer {
   // Loads a movie from memory (whole file image, FWS/CWS/ZWS). False when it
   // is not a movie; LoadError() then says why.
   bool LoadMovieBytes(std::span<const std::uint8_t> file);
+  // The movie at `path` as the host opened it already (swf::OpenMovie of the
+  // file's bytes): the next SetMovie of that path takes it instead of
+  // reading and expanding the file again.
+  void OfferOpenedMovie(const std::string& path, swf::Movie opened);
   void Unload();
+  // For a process about to end: the movie is unloaded without freeing its
+  // objects one by one (a script machine's heap takes tens of ms), which the
+  // system takes back at exit. Its skipped features are logged as Unload
+  // logs them; the player is then as a new one.
+  void AbandonAtExit();
   const std::string& LoadError() const;
   // The loaded movie's file ends before its body does; what it holds plays.
   bool MovieCutOff() const;
@@ -145,6 +158,9 @@ class FlashPlayer {
   bool OverButton() const;
 
  private:
+  // Loads the library `make` gives; false (LoadError says why) when it throws.
+  template <typename MakeLibrary>
+  bool LoadWith(MakeLibrary&& make);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -9,7 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
+#include "player/swf/movie.h"
+#include "player/swf/tags.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::player {
@@ -707,6 +711,64 @@ TEST(FlashPlayerActions, TargetPathsReachParentsAndTheRoot) {
   EXPECT_FALSE(m.player.Playing());
   EXPECT_EQ(m.player.CurrentFrame(), 0);
   EXPECT_EQ(RedSquareColumn(m.Paint()), 10);
+}
+
+
+TEST(FlashPlayerLoad, AnOfferedMovieLoadsForItsPathOnce) {
+  auto b = Movie100();
+  b.DefineShape(1, RectShape(0, 0, 2000, 2000, kRed)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  const auto bytes = b.Build(swf::Compression::kZlib);
+  // No file lies at the path: only the offer can load it.
+  const std::string path = (std::filesystem::temp_directory_path() / "quarvel-offer-none" / "m.swf").string();
+  FlashPlayer player;
+  player.SetSize(100, 100);
+  player.OfferOpenedMovie(path, swf::OpenMovie(bytes));
+  player.SetMovie(path + ".other");  // another path reads its own file, and drops the offer
+  EXPECT_EQ(player.ReadyState(), 0);
+  player.SetMovie(path);
+  EXPECT_EQ(player.ReadyState(), 0);
+
+  player.OfferOpenedMovie(path, swf::OpenMovie(bytes));
+  player.SetMovie(path);
+  ASSERT_EQ(player.ReadyState(), 4) << player.LoadError();
+  EXPECT_EQ(player.Movie(), path);
+  gdi::Bitmap bmp;
+  player.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(50, 50), cRed);
+  player.SetMovie(path);  // the offer was taken
+  EXPECT_EQ(player.ReadyState(), 0);
+  EXPECT_NE(player.LoadError().find(path), std::string::npos);
+}
+
+TEST(FlashPlayerLoad, AbandonedAtExitTheMovieIsGoneAndThePlayerPlaysOn) {
+  auto b = Movie100();
+  b.DefineShape(1, RectShape(0, 0, 2000, 2000, kRed)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  Loaded m(b);
+  EXPECT_EQ(m.Paint().GetPixel(50, 50), cRed);
+  m.player.AbandonAtExit();
+  EXPECT_EQ(m.player.ReadyState(), 0);
+  auto green = Movie100();
+  green.DefineShape(1, RectShape(0, 0, 2000, 2000, kGreen)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  ASSERT_TRUE(m.player.LoadMovieBytes(green.Build())) << m.player.LoadError();
+  m.player.SetSize(100, 100);
+  EXPECT_EQ(m.Paint().GetPixel(50, 50), cGreen);
+}
+
+TEST(FlashPlayerPixels, APictureThatFailsToDecodeWhenDrawnShowsNothing) {
+  auto b = Movie100();
+  // A good 2x2 DefineBitsLossless2 header before pixels that do not inflate.
+  b.Tag(swf::tag::kDefineBitsLossless2, std::vector<std::uint8_t>{5, 0, 5, 2, 0, 2, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+  ShapeBuilder s;
+  swf::Matrix bm;
+  bm.scaleX = bm.scaleY = 1000;
+  s.Rectangle(0, 0, 2000, 2000, s.AddFill(FillStyle::Bitmap(5, bm, true, false)));
+  b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  Loaded m(b);
+  EXPECT_TRUE(m.player.SkippedFeatures().empty());
+  const auto bmp = m.Paint();
+  EXPECT_EQ(bmp.GetPixel(25, 25), cWhite);
+  EXPECT_EQ(bmp.GetPixel(75, 75), cWhite);
+  EXPECT_EQ(m.player.SkippedFeatures(), std::vector<std::string>{"undecodable DefineBitsLossless2"});
 }
 
 }  // namespace

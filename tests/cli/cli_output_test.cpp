@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -271,6 +272,43 @@ TEST(CliConvert, AviFromTheCaptureEqualsAviFromTheStore) {
     EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
     EXPECT_FALSE(LeftoverTemporaries(cli.WorkDir()));
   }
+}
+
+// The command line leaves the player's objects to the process's exit: the
+// files it writes are whole all the same, and its private folder goes.
+TEST(CliConvert, OutputsAreWholeAndThePrivateFolderGoesAtExit) {
+  CliRunner cli("exit");
+  const fs::path tmp = cli.Folder() / "tmp";
+  fs::create_directories(tmp);
+  const fs::path movie = cli.Folder() / "picture.swf";
+  {
+    SwfBuilder m(10, {0, 2000, 0, 1500}, 10.0);
+    const std::vector<swf::Rgba> px{{200, 0, 0, 255}, {0, 200, 0, 255}, {0, 0, 200, 255}, {9, 9, 9, 255}};
+    m.DefineBitsLossless(5, 2, 2, px);
+    ShapeBuilder s;
+    swf::Matrix bm;
+    bm.scaleX = bm.scaleY = 400;
+    s.Rectangle(0, 0, 800, 800, s.AddFill(FillStyle::Bitmap(5, bm, true, false)));
+    m.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame().ShowFrame().ShowFrame();
+    m.WriteFile(movie, swf::Compression::kZlib);
+  }
+  const char* was = std::getenv("TMPDIR");
+  const std::string saved = was ? was : "";
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  const auto avi = cli.Folder() / "out.avi", png = cli.Folder() / "out.png";
+  const auto converted = cli.Run({"convert", movie.string(), avi.string(), "--latency", "100", "--duration", "500"}, false);
+  const auto framed = cli.Run({"frame", movie.string(), png.string(), "--frame", "2"}, false);
+  if (was) ::setenv("TMPDIR", saved.c_str(), 1); else ::unsetenv("TMPDIR");
+  ASSERT_EQ(converted.status, 0) << converted.err;
+  ASSERT_EQ(framed.status, 0) << framed.err;
+  const auto streams = Probe(avi);
+  ASSERT_FALSE(streams.empty());
+  EXPECT_EQ(streams[0].at("nb_frames"), "5");
+  const auto picture = ReadBytes(png);
+  ASSERT_GT(picture.size(), 8u);
+  EXPECT_EQ(picture[1], 'P');
+  EXPECT_TRUE(fs::is_empty(tmp)) << fs::directory_iterator(tmp)->path();
+  EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
 }
 
 TEST(CliConvert, Mp3FromAPcmRecording) {

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "player/avm2/utf16.h"
 
@@ -115,12 +117,17 @@ Machine::Machine() {
   nsIds_[{0, ""}] = kPublicNs;
   names_.push_back(nullptr);  // name id 0: none
   stackCapacity_ = std::size_t{1} << 18;
-  stack_ = new Value[stackCapacity_];
+  // Zeroed by the system as pages are first touched, not all 4 MiB at start:
+  // a method clears its own window on entry, so no value here is read unset.
+  static_assert(std::is_trivially_copyable_v<Value> && std::is_trivially_destructible_v<Value>,
+                "the stack's values are made by calloc");
+  stack_ = static_cast<Value*>(std::calloc(stackCapacity_, sizeof(Value)));
+  if (stack_ == nullptr) throw std::bad_alloc();
   clockMs = [] { return 0.0; };
   InstallBuiltins(*this);
 }
 
-Machine::~Machine() { delete[] stack_; }
+Machine::~Machine() { std::free(stack_); }
 
 void Machine::Log(const std::string& line) {
   if (logSink) logSink(line);

@@ -5,9 +5,11 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "player/render/filters.h"
@@ -170,9 +172,40 @@ struct MorphDef : Character {
   std::vector<MorphRecord> records;
 };
 
+// A picture's pixels. A library picture's are decoded on first use, not at
+// load: most pictures of a movie are not drawn in its first frames, and
+// decoding them all made a long start. Script-made pictures set theirs.
+class PictureSurface {
+ public:
+  // Gives the pixels; must not throw (a failure gives a transparent picture).
+  using Decode = std::function<SurfacePtr()>;
+  PictureSurface() = default;
+  PictureSurface& operator=(SurfacePtr s) {
+    decode_ = nullptr;
+    surface_ = std::move(s);
+    return *this;
+  }
+  void reset(cairo_surface_t* s = nullptr) { *this = SurfacePtr(s); }
+  void SetDecode(Decode decode) {
+    surface_.reset();
+    decode_ = std::move(decode);
+  }
+  // The pixels, decoded now if they were not yet.
+  cairo_surface_t* get() const {
+    if (decode_) surface_ = std::exchange(decode_, nullptr)();
+    return surface_.get();
+  }
+  explicit operator bool() const { return surface_ || decode_; }
+  bool Decoded() const { return !decode_; }
+
+ private:
+  mutable SurfacePtr surface_;
+  mutable Decode decode_;
+};
+
 struct BitmapDef : Character {
   BitmapDef() : Character(Kind::kBitmap) {}
-  SurfacePtr surface;  // premultiplied ARGB32
+  PictureSurface surface;  // premultiplied ARGB32
   int width = 0, height = 0;
   // Colour-transformed copies drawn lately (a tween reuses one per frame).
   mutable std::vector<std::pair<ColorTransform, SurfacePtr>> tinted;

@@ -4,9 +4,11 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -134,6 +136,32 @@ RawImage DecodeJpeg(std::span<const std::uint8_t> data, std::span<const std::uin
     throw ImageError(std::string("JPEG data: ") + error);
   }
   return img;
+}
+
+bool ReadJpegSize(const std::uint8_t* tables, std::size_t tablesLen, const std::uint8_t* data, std::size_t len,
+                  int* w, int* h) {
+  jpeg_decompress_struct cinfo;
+  JpegErr err;
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegErrorExit;
+  err.mgr.emit_message = JpegSilence;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  if (tablesLen > 4) {
+    jpeg_mem_src(&cinfo, tables, static_cast<unsigned long>(tablesLen));
+    jpeg_read_header(&cinfo, FALSE);
+  }
+  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  jpeg_calc_output_dimensions(&cinfo);
+  *w = static_cast<int>(cinfo.output_width);
+  *h = static_cast<int>(cinfo.output_height);
+  jpeg_destroy_decompress(&cinfo);
+  return true;
 }
 
 // ---- PNG ----
@@ -387,6 +415,56 @@ SurfacePtr DecodeJpegTagImage(std::span<const std::uint8_t> image, std::span<con
     }
   }
   return ToSurface(img);
+}
+
+std::optional<PictureSize> JpegTagImageSize(std::span<const std::uint8_t> image, std::span<const std::uint8_t> tables) {
+  int w = 0, h = 0;
+  if (image.size() >= 8 && image[0] == 0x89 && image[1] == 'P' && image[2] == 'N' && image[3] == 'G') {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, image.data(), image.size())) return std::nullopt;
+    w = static_cast<int>(std::min<png_uint_32>(png.width, 0x7FFFFFFF));
+    h = static_cast<int>(std::min<png_uint_32>(png.height, 0x7FFFFFFF));
+    png_image_free(&png);
+  } else if (image.size() >= 6 && image[0] == 'G' && image[1] == 'I' && image[2] == 'F') {
+    GifSource src{image};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&src, GifRead, &error);
+    if (!gif) return std::nullopt;
+    w = gif->SWidth;
+    h = gif->SHeight;
+    DGifCloseFile(gif, &error);
+  } else {
+    const auto clean = CleanJpeg(image);
+    const auto cleanTables = CleanJpeg(tables);
+    if (!ReadJpegSize(cleanTables.data(), cleanTables.size(), clean.data(), clean.size(), &w, &h)) return std::nullopt;
+  }
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return std::nullopt;
+  return PictureSize{w, h};
+}
+
+std::optional<PictureSize> LosslessSize(std::span<const std::uint8_t> body, bool hasAlpha) {
+  // The checks DecodeLossless makes before it inflates.
+  if (body.size() < 6) return std::nullopt;
+  const int format = body[0];
+  const int w = body[1] | (body[2] << 8);
+  const int h = body[3] | (body[4] << 8);
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return std::nullopt;
+  std::size_t pos = 5, stride = 0, tableBytes = 0;
+  if (format == 3) {
+    pos = 6;
+    stride = (static_cast<std::size_t>(w) + 3) & ~std::size_t{3};
+    tableBytes = static_cast<std::size_t>(body[5] + 1) * (hasAlpha ? 4 : 3);
+  } else if (format == 4) {
+    stride = (static_cast<std::size_t>(w) * 2 + 3) & ~std::size_t{3};
+  } else if (format == 5) {
+    stride = static_cast<std::size_t>(w) * 4;
+  } else {
+    return std::nullopt;
+  }
+  if ((body.size() - pos) * 1032 + 64 < tableBytes + stride * h) return std::nullopt;
+  return PictureSize{w, h};
 }
 
 SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {

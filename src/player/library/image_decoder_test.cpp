@@ -1,6 +1,7 @@
 // Bitmap tag decoding, checked against pictures encoded here with libpng,
 // libjpeg and zlib.
 #include "player/library/image_decoder.h"
+#include "player/library/movie_library.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -8,9 +9,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
+
+#include "player/swf/tags.h"
+#include "support/swf_builder.h"
 
 namespace quarvel::player {
 namespace {
@@ -197,6 +204,106 @@ TEST(ImageDecoder, JpegWithLegacyMarkersAndAlphaPlane) {
   EXPECT_NEAR(static_cast<int>((p >> 8) & 255), 40, 4);
   const std::vector<std::uint8_t> junk{0xFF, 0xD8, 0xFF, 0x00, 0x12};
   EXPECT_THROW(DecodeJpegTagImage(junk, {}, {}), ImageError);
+}
+
+
+// A 2x1 GIF of palette entries 0 (red) and 1 (blue): LZW codes clear, 0, 1, end.
+const std::vector<std::uint8_t> kTinyGif{'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0,
+                                         255, 0, 0, 0, 0, 255, 0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0,
+                                         2, 2, 0x44, 0x0A, 0, 0x3B};
+
+std::pair<int, int> SizeOf(const SurfacePtr& s) {
+  return {cairo_image_surface_get_width(s.get()), cairo_image_surface_get_height(s.get())};
+}
+
+TEST(ImageDecoderSize, HeadersGiveTheSizeTheDecodersMake) {
+  auto jpeg = EncodeJpeg(13, 7, 10, 20, 30);
+  jpeg.insert(jpeg.begin(), {0xFF, 0xD9, 0xFF, 0xD8});
+  const auto png = EncodePng(3, 5, std::vector<std::uint8_t>(3 * 5 * 4, 200));
+  for (const std::vector<std::uint8_t>* image : {&std::as_const(jpeg), &png, &kTinyGif}) {
+    const auto size = JpegTagImageSize(*image, {});
+    ASSERT_TRUE(size.has_value());
+    EXPECT_EQ(std::make_pair(size->width, size->height), SizeOf(DecodeJpegTagImage(*image, {}, {})));
+  }
+  const auto mapped = LosslessBody(3, 3, 2, {1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0);
+  const auto wide = LosslessBody(5, 5, 3, std::vector<std::uint8_t>(5 * 3 * 4, 9));
+  for (const auto* body : {&mapped, &wide}) {
+    const auto size = LosslessSize(*body, true);
+    ASSERT_TRUE(size.has_value());
+    EXPECT_EQ(std::make_pair(size->width, size->height), SizeOf(DecodeLossless(*body, true)));
+  }
+}
+
+TEST(ImageDecoderSize, HeadersTheDecodersRefuseGiveNoSize) {
+  // Then the tag is decoded at load, which reports why.
+  EXPECT_FALSE(JpegTagImageSize(std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0x00, 0x12}, {}));
+  EXPECT_FALSE(LosslessSize(LosslessBody(5, 0, 3, {}), false));          // no pixels
+  EXPECT_FALSE(LosslessSize(LosslessBody(7, 2, 2, {0, 0, 0, 0}), false));  // unknown format
+  auto huge = LosslessBody(5, 255, 255, {});
+  huge[2] = huge[4] = 0xFF;  // 65535 x 65535
+  EXPECT_FALSE(LosslessSize(huge, true));
+  // A short body cannot hold the picture it declares.
+  EXPECT_FALSE(LosslessSize(std::vector<std::uint8_t>{5, 200, 0, 200, 0, 0x78}, true));
+}
+
+
+// ---- pictures of a loaded library: decoded when first used
+
+std::vector<std::uint8_t> Pixels(cairo_surface_t* s) {
+  cairo_surface_flush(s);
+  const auto* data = cairo_image_surface_get_data(s);
+  return {data, data + static_cast<std::size_t>(cairo_image_surface_get_stride(s)) * cairo_image_surface_get_height(s)};
+}
+
+const BitmapDef& PictureOf(const MovieLibrary& lib, std::uint16_t id) {
+  const Character* c = lib.Find(id);
+  EXPECT_TRUE(c != nullptr && c->kind == Character::Kind::kBitmap) << "picture " << id;
+  return static_cast<const BitmapDef&>(*c);
+}
+
+// A DefineBitsLossless2 of a good 2x2 header and `data` after it.
+std::vector<std::uint8_t> Lossless2Tag(std::uint16_t id, const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> body{static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8), 5, 2, 0, 2, 0};
+  body.insert(body.end(), data.begin(), data.end());
+  return body;
+}
+
+TEST(LibraryPictures, DecodedOnFirstUseIntoTheSamePixels) {
+  const auto jpeg = EncodeJpeg(13, 7, 200, 120, 40);
+  const auto png = EncodePng(3, 2, {255, 0, 0, 255, 0, 255, 0, 128, 0, 0, 255, 0, 9, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 200});
+  const std::vector<std::uint8_t> argb{0x80, 0x40, 0x20, 0x10, 0xFF, 1, 2, 3, 0, 0, 0, 0, 0x33, 0x22, 0x11, 0x00};
+  testing::SwfBuilder b;
+  b.DefineBitsJpeg2(1, jpeg).DefineBitsJpeg2(2, png).DefineBitsJpeg2(3, kTinyGif);
+  b.Tag(swf::tag::kDefineBitsLossless2, Lossless2Tag(4, Deflate(argb)));
+  b.ShowFrame();
+  const auto lib = LoadLibrary(b.Build());
+  const std::vector<std::uint8_t> tag = Lossless2Tag(4, Deflate(argb));
+  const SurfacePtr expected[] = {DecodeJpegTagImage(jpeg, {}, {}), DecodeJpegTagImage(png, {}, {}),
+                                 DecodeJpegTagImage(kTinyGif, {}, {}),
+                                 DecodeLossless(std::span(tag).subspan(2), true)};
+  for (std::uint16_t id = 1; id <= 4; ++id) {
+    const BitmapDef& def = PictureOf(*lib, id);
+    EXPECT_FALSE(def.surface.Decoded()) << id;
+    EXPECT_EQ(std::make_pair(def.width, def.height), SizeOf(expected[id - 1])) << id;
+    EXPECT_EQ(Pixels(def.surface.get()), Pixels(expected[id - 1].get())) << id;
+    EXPECT_TRUE(def.surface.Decoded());
+  }
+  EXPECT_TRUE(lib->Skipped().empty());
+}
+
+TEST(LibraryPictures, DamagedPixelsBehindAGoodHeaderAreTransparentAndReported) {
+  testing::SwfBuilder b;
+  b.Tag(swf::tag::kDefineBitsLossless2, Lossless2Tag(1, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+  // A header no decoder takes is refused at load, as before.
+  b.DefineBitsJpeg2(2, std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0x00, 0x12});
+  b.ShowFrame();
+  const auto lib = LoadLibrary(b.Build());
+  EXPECT_EQ(lib->Find(2), nullptr);
+  EXPECT_EQ(lib->Skipped(), std::set<std::string>{"undecodable DefineBitsJPEG2"});
+  const BitmapDef& def = PictureOf(*lib, 1);
+  EXPECT_EQ(std::make_pair(def.width, def.height), std::make_pair(2, 2));
+  EXPECT_EQ(Pixels(def.surface.get()), std::vector<std::uint8_t>(16, 0));
+  EXPECT_EQ(lib->Skipped(), (std::set<std::string>{"undecodable DefineBitsJPEG2", "undecodable DefineBitsLossless2"}));
 }
 
 }  // namespace

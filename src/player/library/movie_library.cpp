@@ -4,6 +4,10 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "player/library/image_decoder.h"
 #include "player/library/shape_parser.h"
@@ -203,7 +207,14 @@ class Loader {
             image = r.Bytes(size, "ImageData");
             alpha = r.Rest();
           }
-          AddBitmap(id, DecodeJpegTagImage(image, tables, alpha));
+          if (const auto size = JpegTagImageSize(image, tables)) {
+            AddPicture(id, t.code, *size,
+                       [image = Copy(image), tables = Copy(tables), alpha = Copy(alpha)] {
+                         return DecodeJpegTagImage(image, tables, alpha);
+                       });
+          } else {
+            AddBitmap(id, DecodeJpegTagImage(image, tables, alpha));
+          }
           break;
         }
         case tag::kDefineBitsLossless:
@@ -216,7 +227,11 @@ class Loader {
             lib_.emptyBitmaps.insert(id);
             break;
           }
-          AddBitmap(id, DecodeLossless(body, t.code == tag::kDefineBitsLossless2));
+          const bool hasAlpha = t.code == tag::kDefineBitsLossless2;
+          if (const auto size = LosslessSize(body, hasAlpha))
+            AddPicture(id, t.code, *size, [body = Copy(body), hasAlpha] { return DecodeLossless(body, hasAlpha); });
+          else
+            AddBitmap(id, DecodeLossless(body, hasAlpha));
           break;
         }
         case tag::kDefineSprite: {
@@ -343,18 +358,53 @@ class Loader {
     it->second->stream.frames.emplace(f.frameNumber, f.data);
   }
 
-  void AddBitmap(std::uint16_t id, SurfacePtr s) {
-    const std::int64_t bytes = static_cast<std::int64_t>(cairo_image_surface_get_stride(s.get())) *
-                               cairo_image_surface_get_height(s.get());
+  static std::vector<std::uint8_t> Copy(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+
+  // Counts a picture of `bytes` against the budget; false when it is spent.
+  bool FitsBudget(std::int64_t bytes) {
     if (bitmapBytes_ + bytes > kMaxBitmapBytesTotal) {
       lib_.skipped.insert("bitmaps beyond the memory budget");
-      return;
+      return false;
     }
     bitmapBytes_ += bytes;
+    return true;
+  }
+
+  void AddBitmap(std::uint16_t id, SurfacePtr s) {
+    if (!FitsBudget(static_cast<std::int64_t>(cairo_image_surface_get_stride(s.get())) *
+                    cairo_image_surface_get_height(s.get())))
+      return;
     auto b = std::make_shared<BitmapDef>();
     b->width = cairo_image_surface_get_width(s.get());
     b->height = cairo_image_surface_get_height(s.get());
     b->surface = std::move(s);
+    Add(std::move(b), id);
+  }
+
+  // A picture whose header gave its size: decoded when first drawn or read.
+  // Pixels that then fail to decode leave it transparent, and the library
+  // lists the tag as undecodable as a failure at load would.
+  template <typename Decode>
+  void AddPicture(std::uint16_t id, std::uint16_t code, PictureSize size, Decode decode) {
+    if (!FitsBudget(static_cast<std::int64_t>(cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, size.width)) *
+                    size.height))
+      return;
+    auto b = std::make_shared<BitmapDef>();
+    b->width = size.width;
+    b->height = size.height;
+    b->surface.SetDecode([decode = std::move(decode), size, late = lib_.lateSkipped,
+                          what = "undecodable " + std::string(swf::TagName(code))]() -> SurfacePtr {
+      try {
+        SurfacePtr s = decode();
+        if (cairo_image_surface_get_width(s.get()) == size.width &&
+            cairo_image_surface_get_height(s.get()) == size.height)
+          return s;
+      } catch (const ImageError&) {
+      } catch (const std::bad_alloc&) {
+      }
+      late->insert(what);
+      return SurfacePtr(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size.width, size.height));
+    });
     Add(std::move(b), id);
   }
 
@@ -730,10 +780,14 @@ std::uint16_t MovieLibrary::FindName(const std::string& name) const {
 }
 
 std::unique_ptr<MovieLibrary> LoadLibrary(std::span<const std::uint8_t> file) {
-  auto lib = std::make_unique<MovieLibrary>();
   swf::ExpandOptions options;
   options.acceptTruncated = true;
-  lib->movie = swf::OpenMovie(file, options);
+  return LoadLibrary(swf::OpenMovie(file, options));
+}
+
+std::unique_ptr<MovieLibrary> LoadLibrary(swf::Movie opened) {
+  auto lib = std::make_unique<MovieLibrary>();
+  lib->movie = std::move(opened);
   Loader loader(*lib);
   loader.LoadTimeline(lib->movie.TagsStream(), lib->timeline, 0);
   return lib;

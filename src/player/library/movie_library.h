@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <span>
@@ -27,6 +28,14 @@ struct MovieLibrary {
   // reaches either files or the network, as its FileAttributes ask.
   const char* SandboxType() const { return fileAttributes & 0x01 ? "localWithNetwork" : "localWithFile"; }
   std::set<std::string> skipped;   // features drawn without or ignored
+  // Pictures found undecodable when first used, after the load.
+  std::shared_ptr<std::set<std::string>> lateSkipped = std::make_shared<std::set<std::string>>();
+  // skipped and lateSkipped.
+  std::set<std::string> Skipped() const {
+    std::set<std::string> all = skipped;
+    all.insert(lateSkipped->begin(), lateSkipped->end());
+    return all;
+  }
   std::vector<ControlTag> soundDefinitions;  // DefineSound tags, in file order
   // DefineButtonSound by button id: IdleToOverUp... in the tag's order
   // (OverUpToIdle, IdleToOverUp, OverUpToOverDown, OverDownToOverUp).
@@ -87,5 +96,7 @@ double DefineSoundLengthMs(std::span<const std::uint8_t> body);
 // Parses every definition of the movie. Throws swf::SwfError only when the
 // container or header cannot be read; damaged tags are skipped.
 std::unique_ptr<MovieLibrary> LoadLibrary(std::span<const std::uint8_t> file);
+// The same for a movie opened already (swf::OpenMovie with acceptTruncated).
+std::unique_ptr<MovieLibrary> LoadLibrary(swf::Movie opened);
 
 }  // namespace quarvel::player
