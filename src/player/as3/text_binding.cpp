@@ -703,12 +703,15 @@ NATIVE(TfGetCharBoundaries) {
   const std::size_t c = Index(m, m.ArgOr(a, 0), SIZE_MAX);
   const text::Layout& lay = tf->Laid();
   const std::u32string& all = tf->Content().chars;
-  // Lines scrolled off above have no boxes; the rest count from the first shown.
+  // Lines scrolled off above have no boxes, nor lines below the one after
+  // the last wholly shown, which Flash does not draw; the rest count from
+  // the first shown.
   const std::size_t first = static_cast<std::size_t>(std::max(tf->Scroll(), 1) - 1);
+  const auto drawn = static_cast<std::size_t>(lay.BottomScroll(tf->Scroll()));
   for (std::size_t k = 0; k < lay.lines.size(); ++k) {
     const text::Line& l = lay.lines[k];
     if (c < l.first || c >= l.end || c >= all.size() || c >= lay.charX.size() || all[c] == U'\r') continue;
-    if (lay.charAdvance[c] <= 0 || k < first) break;  // no glyph drawn, or scrolled off: no box
+    if (lay.charAdvance[c] <= 0 || k < first || k > drawn) break;  // no glyph drawn: no box
     const double top = l.top - (first < lay.lines.size() ? lay.lines[first].top - lay.lines[0].top : 0);
     Value args[4] = {Value::Number(InTwips(lay.charX[c])), Value::Number(InTwips(top)),
                      Value::Number(InTwips(lay.charAdvance[c])), Value::Number(InTwips(l.ascent + l.descent))};

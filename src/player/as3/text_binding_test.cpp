@@ -502,6 +502,29 @@ TEST(As3Text, EmbeddedFontsMatchByNameThenStyleAndDrawTheirGlyphs) {
   EXPECT_FALSE(Ink(pic, 0, 50, 100, 80));  // the field whose font is missing
 }
 
+// getCharBoundaries answers for the lines Flash draws: from the first shown
+// to the one after the last wholly shown. Lines of 20 pixels (0.8 + 0.2 em)
+// in a box of 44: two show whole, the third in part.
+TEST(As3Text, CharBoundariesOnlyForTheLinesDrawn) {
+  TextMovie t;
+  t.tags = [](testing::SwfBuilder& b) { b.Tag(75, SquareFont3(5, "Squares", false, false, u"A")); };
+  t.Field("Squares", 20);
+  t.Set(1, "embedFonts", [&] { t.Bool(true); });
+  t.Set(1, "multiline", [&] { t.Bool(true); });
+  t.Set(1, "height", [&] { t.Int(44); });
+  t.Set(1, "text", [&] { t.Str("A\nA\nA\nA\nA"); });  // line k's A is character 2k
+  t.Trace(t.Get(1, "bottomScrollV"));
+  t.Trace(t.CallGet(1, "getCharBoundaries", {4}, "y"));
+  t.Trace(t.CallGet(1, "getCharBoundaries", {6}, ""));
+  t.Set(1, "scrollV", [&] { t.Int(2); });
+  t.Trace(t.CallGet(1, "getCharBoundaries", {0}, ""));
+  t.Trace(t.CallGet(1, "getCharBoundaries", {6}, "y"));
+  t.Trace(t.CallGet(1, "getCharBoundaries", {8}, ""));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"2", "42", "null", "null", "42", "null"};
+  EXPECT_EQ(out, want);
+}
+
 // DefineText of one glyph (index 0) of `font` at 20 pixels, placed by the
 // caller; its own matrix moves it by (x, y) twips.
 std::vector<std::uint8_t> OneGlyphText(std::uint16_t id, std::uint16_t font, std::int32_t x, std::int32_t y) {
@@ -542,7 +565,8 @@ int Greys(const gdi::Bitmap& b, int x0, int y0, int x1, int y1) {
 // At low quality Flash draws shapes and the text of its normal
 // anti-aliasing without smoothing, but text of advanced anti-aliasing (a
 // field's antiAliasType, static text's CSMTextSettings) and device text
-// stay smooth. Every edge here lies half way across a pixel.
+// stay smooth. Every edge here lies half way across a pixel, and the
+// advanced field is not fitted to the grid.
 TEST(As3Text, AdvancedAndDeviceTextStaySmoothAtLowQuality) {
   TextMovie t;
   t.tags = [](testing::SwfBuilder& b) {
@@ -571,6 +595,7 @@ TEST(As3Text, AdvancedAndDeviceTextStaySmoothAtLowQuality) {
     t.Set(reg, "defaultTextFormat", [&] { t.Reg(2); });
     t.Set(reg, "embedFonts", [&] { t.Bool(embed); });
     t.Set(reg, "antiAliasType", [&] { t.Str(aa); });
+    t.Set(reg, "gridFitType", [&] { t.Str("none"); });
     t.Set(reg, "text", [&] { t.Str(embed ? "A" : "MW"); });
     t.Set(reg, "x", [&] { t.Num(x); });
     t.Set(reg, "y", [&] { t.Num(40.5); });
