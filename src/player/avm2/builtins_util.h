@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "player/avm2/flash_declares.h"
 #include "player/avm2/machine.h"
 
 namespace quarvel::avm2 {
@@ -53,10 +54,6 @@ bool QNameParts(Machine& m, const Value& v, Value& uri, Value& local);
 // The QName an attribute's name() gives names an attribute wherever it is
 // used as a name (xml[attr.name()]).
 bool QNameIsAttribute(Machine& m, const Value& v);
-// Whether Flash declares `name` as a public instance member of a Flash class
-// `cls` is or extends (Object aside): kUnknown when one of them is not described.
-enum class FlashDeclares { kYes, kNo, kUnknown };
-FlashDeclares FlashDeclaresMember(const Class* cls, const Class* objectClass, std::string_view name);
 void MarkQNameAttribute(Machine& m, const Value& v);
 
 }  // namespace quarvel::avm2

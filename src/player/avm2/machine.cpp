@@ -1,6 +1,6 @@
 #include "player/avm2/machine.h"
 #include "player/avm2/nullish.h"
-#include "player/avm2/builtins_util.h"
+#include "player/avm2/flash_declares.h"
 
 #include <algorithm>
 #include <atomic>
