@@ -46,6 +46,9 @@ int InChild(const Check& check) {
 // give is refused without harm.
 TEST(HeapTuning, TheReserveIsHeapAdvisedForHugePages) {
   if (access("/sys/kernel/mm/transparent_hugepage", F_OK) != 0) GTEST_SKIP() << "no huge pages in this kernel";
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator does not take memory from the heap";
+#endif
   EXPECT_EQ(InChild([] {
               constexpr std::size_t kReserve = std::size_t(256) << 20;
               if (ReserveFrameHeap(kReserve) != kReserve) return 1;
