@@ -155,16 +155,13 @@ void Mp3Decoder::Feed(std::span<const std::uint8_t> data, std::vector<std::int16
   if (!data.empty() && mpg123_feed(h, data.data(), data.size()) != MPG123_OK) {
     throw SoundError(std::string("MP3: ") + mpg123_strerror(h));
   }
-  std::array<unsigned char, 16384> buf{};
+  // Appended as decoded: no zero fill of the output, which a caller may
+  // have reserved for the whole sound.
+  std::array<std::int16_t, 8192> buf;
   for (;;) {
     std::size_t done = 0;
-    const int rc = mpg123_read(h, buf.data(), buf.size(), &done);
-    if (done > 0) {
-      const std::size_t n = done / 2;
-      const std::size_t at = out.size();
-      out.resize(at + n);
-      std::memcpy(out.data() + at, buf.data(), n * 2);
-    }
+    const int rc = mpg123_read(h, reinterpret_cast<unsigned char*>(buf.data()), sizeof buf, &done);
+    if (done > 0) out.insert(out.end(), buf.data(), buf.data() + done / 2);
     if (rc == MPG123_NEW_FORMAT) {
       long rate = 0;
       int channels = 0, enc = 0;
@@ -337,7 +334,12 @@ void Resampler::Flush(std::vector<std::int16_t>& out) {
 }
 
 namespace {
-std::vector<std::int16_t> ToBus(const std::vector<std::int16_t>& pcm, int rate, int channels) {
+std::vector<std::int16_t> ToBus(std::vector<std::int16_t>&& pcm, int rate, int channels) {
+  // Already the bus's format: the samples themselves, not a copy of them.
+  if (rate == Resampler::kRate && channels == 2) {
+    pcm.resize(pcm.size() & ~std::size_t{1});  // whole frames, as the resampler takes them
+    return std::move(pcm);
+  }
   Resampler r(rate, channels);
   std::vector<std::int16_t> out;
   out.reserve(pcm.size() * 44100 / static_cast<std::size_t>(std::max(rate, 1)) * 2 / static_cast<std::size_t>(channels) + 64);
@@ -366,6 +368,12 @@ std::vector<std::int16_t> DecodeDefineSound(const DefineSound& s) {
       break;
     case Codec::kMp3: {
       Mp3Decoder mp3;
+      // Room for the whole sound at once: growing by doubling copies it and
+      // touches fresh pages each time. A layer III frame of 576 samples
+      // takes at least 24 bytes, which bounds a bogus sample count.
+      const std::size_t expected = std::min(maxIn, s.data.size() * 24) +
+                                   static_cast<std::size_t>(std::max(0, s.seekSamples)) + 2304;
+      pcm.reserve(expected * Mp3Decoder::kChannels);
       mp3.Feed(s.data, pcm);
       if (mp3.Rate() == 0) throw SoundError("DefineSound " + std::to_string(s.id) + ": no MP3 frame in the data");
       rate = mp3.Rate();
@@ -398,7 +406,7 @@ std::vector<std::int16_t> DecodeDefineSound(const DefineSound& s) {
     }
   }
   if (pcm.empty()) return {};
-  auto out = ToBus(pcm, rate, channels);
+  auto out = ToBus(std::move(pcm), rate, channels);
   if (out.size() / 2 > kMaxEventFrames) out.resize(kMaxEventFrames * 2);
   return out;
 }
