@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -372,20 +373,29 @@ SurfacePtr ToSurface(const RawImage& img) {
 
 }  // namespace
 
-std::vector<std::uint8_t> InflateCapped(std::span<const std::uint8_t> data, std::size_t expected) {
-  std::vector<std::uint8_t> out(expected);
+namespace {
+
+// Inflates into `out`, at most `n` bytes; what a short stream leaves is
+// zero (transparent or black) rather than a failure.
+void InflateInto(std::span<const std::uint8_t> data, std::uint8_t* out, std::size_t n) {
   z_stream z{};
   if (inflateInit(&z) != Z_OK) throw ImageError("zlib cannot start");
   z.next_in = const_cast<Bytef*>(data.data());
   z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
+  z.next_out = out;
+  z.avail_out = static_cast<uInt>(n);
   const int rc = inflate(&z, Z_FINISH);
-  const std::size_t got = out.size() - z.avail_out;
+  const std::size_t got = n - z.avail_out;
   inflateEnd(&z);
   if (rc != Z_STREAM_END && rc != Z_BUF_ERROR && rc != Z_OK) throw ImageError("zlib data is damaged");
-  // A short stream leaves the rest zero (transparent/black) rather than failing.
-  (void)got;
+  std::memset(out + got, 0, n - got);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> InflateCapped(std::span<const std::uint8_t> data, std::size_t expected) {
+  std::vector<std::uint8_t> out(expected);
+  InflateInto(data, out.data(), expected);
   return out;
 }
 
@@ -497,13 +507,34 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
   const std::size_t needed = tableBytes + stride * h;
   if ((body.size() - pos) * 1032 + 64 < needed) throw ImageError("lossless bitmap data is too short for its size");
   SurfacePtr s = NewSurface(w, h);
-  const auto raw = InflateCapped(body.subspan(pos), needed);
   cairo_surface_flush(s.get());
   auto* data = cairo_image_surface_get_data(s.get());
   const int dstStride = cairo_image_surface_get_stride(s.get());
+  if (format == 5 && static_cast<std::size_t>(dstStride) == stride) {
+    // 32-bit pixels inflate straight into the picture and are turned into
+    // premultiplied words where they lie: no second copy of the picture.
+    InflateInto(body.subspan(pos), data, needed);
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * stride);
+      const std::uint8_t* p = data + static_cast<std::size_t>(y) * stride;
+      for (int x = 0; x < w; ++x, p += 4) {
+        if (hasAlpha) {
+          const unsigned a = p[0];
+          row[x] = Pack(a, std::min<unsigned>(p[1], a), std::min<unsigned>(p[2], a), std::min<unsigned>(p[3], a));
+        } else {
+          row[x] = Pack(255, p[1], p[2], p[3]);
+        }
+      }
+    }
+    cairo_surface_mark_dirty(s.get());
+    return s;
+  }
+  // Every byte is written by the inflate or its zero tail: no fill first.
+  const auto raw = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
+  InflateInto(body.subspan(pos), raw.get(), needed);
   std::uint32_t table[256] = {0};
   for (int i = 0; i < colors; ++i) {
-    const std::uint8_t* c = raw.data() + static_cast<std::size_t>(i) * entry;
+    const std::uint8_t* c = raw.get() + static_cast<std::size_t>(i) * entry;
     if (hasAlpha) {
       const unsigned a = c[3];
       table[i] = Pack(a, std::min<unsigned>(c[0], a), std::min<unsigned>(c[1], a), std::min<unsigned>(c[2], a));
@@ -512,7 +543,7 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
     }
   }
   for (int y = 0; y < h; ++y) {
-    const std::uint8_t* src = raw.data() + tableBytes + static_cast<std::size_t>(y) * stride;
+    const std::uint8_t* src = raw.get() + tableBytes + static_cast<std::size_t>(y) * stride;
     auto* dst = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * dstStride);
     for (int x = 0; x < w; ++x) {
       if (format == 3) {

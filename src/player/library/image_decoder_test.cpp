@@ -7,6 +7,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -83,6 +84,57 @@ TEST(ImageDecoder, DamagedLosslessDataIsRefusedOrZeroFilled) {
   cut.resize(cut.size() - 6);  // stream cut short: the rest stays transparent
   const auto s = DecodeLossless(cut, true);
   EXPECT_EQ(Pixel(s.get(), 3, 3), 0u);
+}
+
+// Every pixel of a larger picture, as a plain reading of the format gives it:
+// 32-bit pixels (turned into words where they were inflated) and 15-bit ones,
+// with a stream cut short whose missing bytes read as zero.
+TEST(ImageDecoder, LosslessPixelsMatchAPlainReadingOfTheFormat) {
+  const int w = 37, h = 23;
+  std::vector<std::uint8_t> argb(static_cast<std::size_t>(w) * h * 4);
+  unsigned seed = 7;
+  for (auto& b : argb) b = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+  for (const bool alpha : {false, true}) {
+    for (const bool cut : {false, true}) {
+      auto body = LosslessBody(5, w, h, argb);
+      if (cut) body.resize(body.size() / 2);
+      const auto s = DecodeLossless(body, alpha);
+      // What the cut stream holds, zero past its end.
+      std::vector<std::uint8_t> held = argb;
+      if (cut) {
+        std::fill(held.begin(), held.end(), 0);
+        z_stream z{};
+        inflateInit(&z);
+        z.next_in = body.data() + 5;
+        z.avail_in = static_cast<uInt>(body.size() - 5);
+        z.next_out = held.data();
+        z.avail_out = static_cast<uInt>(held.size());
+        inflate(&z, Z_FINISH);
+        ASSERT_GT(z.avail_out, 0u);
+        inflateEnd(&z);
+      }
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          const std::uint8_t* p = held.data() + (static_cast<std::size_t>(y) * w + x) * 4;
+          const unsigned a = alpha ? p[0] : 255;
+          const std::uint32_t want =
+              a << 24 | std::min<unsigned>(p[1], a) << 16 | std::min<unsigned>(p[2], a) << 8 | std::min<unsigned>(p[3], a);
+          ASSERT_EQ(Pixel(s.get(), x, y), want) << x << "," << y << " alpha " << alpha << " cut " << cut;
+        }
+      }
+    }
+  }
+  std::vector<std::uint8_t> rgb15(static_cast<std::size_t>((w * 2 + 3) & ~3) * h);
+  for (auto& b : rgb15) b = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+  const auto s = DecodeLossless(LosslessBody(4, w, h, rgb15), false);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const std::uint8_t* p = rgb15.data() + static_cast<std::size_t>(y) * ((w * 2 + 3) & ~3) + x * 2;
+      const unsigned v = p[0] << 8 | p[1];
+      auto five = [](unsigned c) { return c << 3 | c >> 2; };
+      ASSERT_EQ(Pixel(s.get(), x, y), 0xFF000000u | five(v >> 10 & 31) << 16 | five(v >> 5 & 31) << 8 | five(v & 31));
+    }
+  }
 }
 
 std::vector<std::uint8_t> EncodePng(int w, int h, const std::vector<std::uint8_t>& rgba) {
