@@ -235,10 +235,12 @@ void FinishConvertVideo(CLI::App* convert, const std::string& output, const AviO
   }
 }
 
-// A GIF build holds its frames to the end: their memory is reserved as the
-// pictures' cache would allow them, at most 1 GiB (past it the heap grows
-// as usual).
-void ReserveGifHeap() {
+// A movie command's memory is reserved at once, for huge pages: the player's
+// pictures, decoded bitmaps and sounds, its scripts' heap and a GIF build's
+// frames then fault in 2 MiB at a time, where a page at a time cost a
+// capture more than the work on those pages. As much as the pictures' cache
+// would allow a GIF build, at most 1 GiB (past it the heap grows as usual).
+void ReserveMovieHeap() {
   quarvel::gdi::ReserveFrameHeap(std::min(capture::FrameCache::DefaultBudget(), std::size_t(1) << 30));
 }
 
@@ -435,8 +437,8 @@ int main(int argc, char** argv) {
     const std::string ext = Extension(output);
     // So is an unknown codec (the default needs no check).
     if (ext == ".avi" && !conv_avi.codec.empty()) CheckCodecName(conv_avi.codec, conv_avi.depth);
+    ReserveMovieHeap();
     if (ext == ".gif") {
-      ReserveGifHeap();
       // The GIF build takes the pictures from memory while the capture runs;
       // they need no file in a folder that goes, nor a recording, which a
       // GIF cannot hold.
@@ -511,9 +513,10 @@ int main(int argc, char** argv) {
     if (*info) {
       RunInfo(movie);
     } else if (*capture) {
+      ReserveMovieHeap();
       RunCapture(movie, cap, progress);
     } else if (*gif_cmd) {
-      ReserveGifHeap();
+      ReserveMovieHeap();
       RunGif(output, gif, CurrentStore(), progress);
     } else if (*avi_cmd) {
       const StoreInfo store = CurrentStore();
@@ -526,6 +529,7 @@ int main(int argc, char** argv) {
     } else if (*sounds) {
       RunSounds(movie, sounds_raw);
     } else if (*frame) {
+      ReserveMovieHeap();
       RunFrame(movie, output, fr);
     } else if (*codecs) {
       RunCodecs(codec_depth);
