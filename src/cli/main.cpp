@@ -242,6 +242,11 @@ void ReserveGifHeap() {
   quarvel::gdi::ReserveFrameHeap(std::min(capture::FrameCache::DefaultBudget(), std::size_t(1) << 30));
 }
 
+// The AVI writer's thread takes its memory from the one heap, in huge
+// pages where allowed: the encoder's buffers and the pictures then fault in
+// 2 MiB at a time.
+void ReserveAviHeap() { quarvel::gdi::ReserveFrameHeap(std::size_t(256) << 20); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -446,6 +451,7 @@ int main(int argc, char** argv) {
       return ConvertToGif(movie, output, gif_capture, conv_gif, progress, throwaway_folder);
     }
     if (ext == ".avi") {
+      ReserveAviHeap();
       // The pictures go straight to the writer, which loads FFmpeg on its
       // own thread; they need no file in a folder that goes.
       conv_avi.crop_zoom = conv_cz;
