@@ -1,17 +1,39 @@
-// The FFmpeg table: loaded on first use only, once, and usable.
+// The FFmpeg tables: loaded on first use only, once, the codecs without
+// libavformat, and usable.
 #include "platform/ffmpeg/ffmpeg_api.h"
 
 #include <gtest/gtest.h>
+#include <link.h>
 
+#include <string_view>
 #include <thread>
 #include <vector>
 
 namespace quarvel::ffmpeg {
 namespace {
 
+// Whether a library whose file name starts so is mapped into the process.
+bool Mapped(std::string_view name) {
+  struct Search {
+    std::string_view name;
+    bool found = false;
+  } search{name};
+  ::dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* data) {
+        auto* s = static_cast<Search*>(data);
+        const std::string_view path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        const std::size_t slash = path.rfind('/');
+        if (path.substr(slash == std::string_view::npos ? 0 : slash + 1).starts_with(s->name)) s->found = true;
+        return 0;
+      },
+      &search);
+  return search.found;
+}
+
 // One test: the first load happens once per process.
 TEST(FfmpegApi, LoadsOnFirstUseKeepsTheLogLevelAndWorks) {
   ASSERT_FALSE(Loaded());
+  ASSERT_FALSE(FormatLoaded());
   SetLogLevel(AV_LOG_ERROR);
   EXPECT_FALSE(Loaded()) << "setting the log level must not load FFmpeg";
 
@@ -36,6 +58,26 @@ TEST(FfmpegApi, LoadsOnFirstUseKeepsTheLogLevelAndWorks) {
   av.avcodec_free_context(&ctx);
   EXPECT_EQ(ctx, nullptr);
   EXPECT_EQ(av.av_rescale_q(441, AVRational{1, 44100}, AVRational{1, 1000}), 10);
+
+  // The codecs come without libavformat and the libraries only it needs.
+  EXPECT_TRUE(Mapped("libavcodec.so"));
+  EXPECT_FALSE(FormatLoaded());
+  EXPECT_FALSE(Mapped("libavformat.so"));
+  EXPECT_FALSE(Mapped("libgnutls.so")) << "a library of libavformat's network protocols";
+
+  // Its own table loads it, on the codecs already loaded: a muxer finds the
+  // encoders the codec table found.
+  const FormatApi& avf = Avf();
+  EXPECT_TRUE(FormatLoaded());
+  EXPECT_TRUE(Mapped("libavformat.so"));
+  EXPECT_EQ(&avf, &Avf());
+  AVFormatContext* oc = nullptr;
+  ASSERT_GE(avf.avformat_alloc_output_context2(&oc, nullptr, "matroska", nullptr), 0);
+  AVStream* stream = avf.avformat_new_stream(oc, pcm);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(oc->nb_streams, 1u);
+  avf.avformat_free_context(oc);
+  EXPECT_EQ(av.av_log_get_level(), AV_LOG_QUIET) << "both modules log through the one libavutil";
 }
 
 }  // namespace
