@@ -34,7 +34,7 @@ extern "C" {
   X(av_channel_layout_copy) X(av_channel_layout_default) X(av_compare_ts) X(av_dict_free) X(av_dict_set)        \
   X(av_dict_set_int) X(av_frame_alloc) X(av_frame_free) X(av_frame_get_buffer) X(av_frame_make_writable)        \
   X(av_frame_unref) X(av_get_packed_sample_fmt) X(av_log_get_level) X(av_log_set_level) X(av_mallocz)           \
-  X(av_new_packet) X(av_opt_set_int) X(av_packet_alloc) X(av_packet_free)            \
+  X(av_new_packet) X(av_opt_set_int) X(av_packet_alloc) X(av_packet_free) X(av_packet_new_side_data)            \
   X(av_packet_rescale_ts) X(av_packet_unref) X(av_pix_fmt_desc_get) X(av_reduce) X(av_rescale) X(av_rescale_q)  \
   X(av_sample_fmt_is_planar) X(av_strerror) X(avcodec_alloc_context3) X(avcodec_find_best_pix_fmt_of_list)      \
   X(avcodec_find_decoder) X(avcodec_find_encoder) X(avcodec_find_encoder_by_name) X(avcodec_free_context)       \
@@ -46,10 +46,10 @@ extern "C" {
 // libavformat, which pulls in some forty libraries more (network, crypto,
 // disc and tracker formats): its own module, libquarvel_ffmpeg_format.so,
 // loaded only by the writers and readers of containers other than AVI.
-#define QUARVEL_FFMPEG_FORMAT_FUNCTIONS(X)                                                        \
-  X(av_find_best_stream) X(av_interleaved_write_frame) X(av_read_frame) X(av_write_trailer)       \
-  X(avformat_alloc_output_context2) X(avformat_close_input) X(avformat_find_stream_info)          \
-  X(avformat_free_context) X(avformat_new_stream) X(avformat_open_input) X(avformat_write_header) \
+#define QUARVEL_FFMPEG_FORMAT_FUNCTIONS(X)                                                                      \
+  X(av_find_best_stream) X(av_interleaved_write_frame) X(av_read_frame) X(av_write_trailer)                     \
+  X(avformat_alloc_output_context2) X(avformat_close_input) X(avformat_find_stream_info)                        \
+  X(avformat_free_context) X(avformat_new_stream) X(avformat_open_input) X(avformat_write_header)               \
   X(avio_closep) X(avio_open)
 
 namespace quarvel::ffmpeg {

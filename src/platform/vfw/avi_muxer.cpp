@@ -387,7 +387,7 @@ HRESULT AviMuxer::Write(int index, std::span<const std::uint8_t> data, std::int6
   if (!out_ || index < 0 || std::size_t(index) >= streams_.size()) return AVIERR_BADPARAM;
   Stream& st = streams_[std::size_t(index)];
   Held h{index, std::vector<std::uint8_t>(data.begin(), data.end()), Rescale(dts, st.spec.time_base, st.file_tb),
-         duration > 0 ? Rescale(duration, st.spec.time_base, st.file_tb) : duration, key, {}};
+         duration > 0 ? Rescale(duration, st.spec.time_base, st.file_tb) : duration, key || st.spec.intra_only, {}};
   if (palette) h.palette.assign(palette, palette + 256);
 
   // Into the queue by time: after this stream's last, before the first

@@ -36,7 +36,8 @@ struct AviAudioSpec {
   WORD tag = 1;
   WORD channels = 2;
   DWORD sample_rate = 44100;
-  DWORD bytes_per_second = 0;
+  DWORD bytes_per_second = 0;          // as written
+  DWORD average_bytes_per_second = 0;  // as the source stated it (the stream's bit rate)
   WORD block_align = 4;
   WORD bits = 16;                      // 0 for codecs without a sample size
   std::vector<std::uint8_t> extra;     // after cbSize
@@ -52,6 +53,7 @@ struct AviStreamSpec {
   AviAudioSpec sound;
   AviRational time_base{1, 25};  // of the packet times handed to Write
   std::int64_t bit_rate = 0;     // bits per second, for the header's estimate
+  bool intra_only = false;       // a codec of key frames only: every packet is one
 };
 
 class AviMuxer {

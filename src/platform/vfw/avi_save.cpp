@@ -17,6 +17,56 @@ extern "C" {
 
 namespace quarvel::vfw {
 
+namespace detail {
+
+std::optional<AviAudioSpec> AviAudioSpecOf(std::span<const std::uint8_t> format) {
+  const WaveCodec codec = WaveCodecOf(format);
+  if (codec.id == AV_CODEC_ID_NONE) return std::nullopt;
+  WAVEFORMATEX wf;
+  std::memcpy(&wf, format.data(), std::min(format.size(), sizeof wf));
+  if (format.size() < sizeof wf) wf.cbSize = 0;
+  AviAudioSpec a;
+  a.channels = wf.nChannels;
+  a.sample_rate = wf.nSamplesPerSec;
+  a.block_align = wf.nBlockAlign;
+  a.average_bytes_per_second = wf.nAvgBytesPerSec;
+  a.samples_per_block = codec.samples_per_block;
+  // The tag and sample size of the codec; PCM's byte rate is exact, the others' as stated.
+  bool pcm = true;
+  switch (codec.id) {
+    case AV_CODEC_ID_PCM_U8: a.tag = 0x0001, a.bits = 8; break;
+    case AV_CODEC_ID_PCM_S16LE: a.tag = 0x0001, a.bits = 16; break;
+    case AV_CODEC_ID_PCM_S24LE: a.tag = 0x0001, a.bits = 24; break;
+    case AV_CODEC_ID_PCM_S32LE: a.tag = 0x0001, a.bits = 32; break;
+    case AV_CODEC_ID_PCM_F32LE: a.tag = 0x0003, a.bits = 32; break;
+    case AV_CODEC_ID_PCM_F64LE: a.tag = 0x0003, a.bits = 64; break;
+    case AV_CODEC_ID_PCM_ALAW: a.tag = 0x0006, a.bits = 8, pcm = false; break;
+    case AV_CODEC_ID_PCM_MULAW: a.tag = 0x0007, a.bits = 8, pcm = false; break;
+    case AV_CODEC_ID_ADPCM_IMA_WAV: a.tag = 0x0011, a.bits = 4, pcm = false; break;
+    case AV_CODEC_ID_ADPCM_MS: a.tag = 0x0002, a.bits = 4, pcm = false; break;
+    default: return std::nullopt;
+  }
+  a.bytes_per_second = pcm ? a.sample_rate * a.block_align : wf.nAvgBytesPerSec;
+  a.force_cb_size = a.tag != 0x0001;
+  if (codec.id == AV_CODEC_ID_ADPCM_IMA_WAV) {
+    a.extra = {std::uint8_t(codec.samples_per_block), std::uint8_t(codec.samples_per_block >> 8)};
+  } else if (codec.id == AV_CODEC_ID_ADPCM_MS && format.size() > sizeof wf) {
+    const std::size_t n = std::min<std::size_t>(wf.cbSize, format.size() - sizeof wf);
+    a.extra.assign(format.begin() + sizeof wf, format.begin() + std::ptrdiff_t(sizeof wf + n));
+  }
+  // More than two channels, more than 48 kHz or more than 16 bits: WAVE_FORMAT_EXTENSIBLE.
+  a.extensible = a.channels > 2 || a.sample_rate > 48000 || a.bits > 16;
+  if (a.extensible) {
+    AVChannelLayout layout{};
+    ffmpeg::Av().av_channel_layout_default(&layout, a.channels);
+    a.channel_mask =
+        layout.order == AV_CHANNEL_ORDER_NATIVE && layout.u.mask < 0x40000 ? std::uint32_t(layout.u.mask) : 0;
+  }
+  return a;
+}
+
+}  // namespace detail
+
 namespace {
 
 using namespace detail;
@@ -135,56 +185,20 @@ class Saver {
       t.spec.picture.extradata.assign(ctx.extradata, ctx.extradata + ctx.extradata_size);
     t.spec.time_base = {ctx.time_base.num, ctx.time_base.den};
     t.spec.bit_rate = ctx.bit_rate;
+    t.spec.intra_only = ctx.codec_descriptor && (ctx.codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
     t.converter = std::make_unique<DibConverter>(*dib, t.encoder->pix_fmt);
     t.frame.reset(ffmpeg::Av().av_frame_alloc());
     if (!t.frame) return AVIERR_MEMORY;
     return AVIERR_OK;
   }
 
-  // The WAVE format as FFmpeg's AVI muxer writes a stream of that codec.
   HRESULT AddAudio(Track& t, std::span<const std::uint8_t> format) {
-    WaveCodec codec = WaveCodecOf(format);
-    if (codec.id == AV_CODEC_ID_NONE) return AVIERR_UNSUPPORTED;
-    WAVEFORMATEX wf;
-    std::memcpy(&wf, format.data(), std::min(format.size(), sizeof wf));
-    if (format.size() < sizeof wf) wf.cbSize = 0;
-    AviAudioSpec& a = t.spec.sound;
+    std::optional<AviAudioSpec> sound = AviAudioSpecOf(format);
+    if (!sound) return AVIERR_UNSUPPORTED;
     t.spec.video = false;
+    t.spec.sound = std::move(*sound);
     t.spec.time_base = {t.unit.num, t.unit.den};
-    t.spec.bit_rate = std::int64_t(wf.nAvgBytesPerSec) * 8;
-    a.channels = wf.nChannels;
-    a.sample_rate = wf.nSamplesPerSec;
-    a.block_align = wf.nBlockAlign;
-    a.samples_per_block = codec.samples_per_block;
-    bool pcm = true;
-    switch (codec.id) {
-      case AV_CODEC_ID_PCM_U8: a.tag = 0x0001, a.bits = 8; break;
-      case AV_CODEC_ID_PCM_S16LE: a.tag = 0x0001, a.bits = 16; break;
-      case AV_CODEC_ID_PCM_S24LE: a.tag = 0x0001, a.bits = 24; break;
-      case AV_CODEC_ID_PCM_S32LE: a.tag = 0x0001, a.bits = 32; break;
-      case AV_CODEC_ID_PCM_F32LE: a.tag = 0x0003, a.bits = 32; break;
-      case AV_CODEC_ID_PCM_F64LE: a.tag = 0x0003, a.bits = 64; break;
-      case AV_CODEC_ID_PCM_ALAW: a.tag = 0x0006, a.bits = 8, pcm = false; break;
-      case AV_CODEC_ID_PCM_MULAW: a.tag = 0x0007, a.bits = 8, pcm = false; break;
-      case AV_CODEC_ID_ADPCM_IMA_WAV: a.tag = 0x0011, a.bits = 4, pcm = false; break;
-      case AV_CODEC_ID_ADPCM_MS: a.tag = 0x0002, a.bits = 4, pcm = false; break;
-      default: return AVIERR_UNSUPPORTED;
-    }
-    a.bytes_per_second = pcm ? a.sample_rate * a.block_align : wf.nAvgBytesPerSec;
-    a.force_cb_size = a.tag != 0x0001;
-    if (codec.id == AV_CODEC_ID_ADPCM_IMA_WAV) {
-      a.extra = {std::uint8_t(codec.samples_per_block), std::uint8_t(codec.samples_per_block >> 8)};
-    } else if (codec.id == AV_CODEC_ID_ADPCM_MS && format.size() > sizeof wf) {
-      const std::size_t n = std::min<std::size_t>(wf.cbSize, format.size() - sizeof wf);
-      a.extra.assign(format.begin() + sizeof wf, format.begin() + std::ptrdiff_t(sizeof wf + n));
-    }
-    // More than two channels, more than 48 kHz or more than 16 bits: WAVE_FORMAT_EXTENSIBLE.
-    a.extensible = a.channels > 2 || a.sample_rate > 48000 || a.bits > 16;
-    if (a.extensible) {
-      AVChannelLayout layout{};
-      ffmpeg::Av().av_channel_layout_default(&layout, a.channels);
-      a.channel_mask = layout.order == AV_CHANNEL_ORDER_NATIVE && layout.u.mask < 0x40000 ? std::uint32_t(layout.u.mask) : 0;
-    }
+    t.spec.bit_rate = std::int64_t(t.spec.sound.average_bytes_per_second) * 8;
     return AVIERR_OK;
   }
 
