@@ -522,6 +522,7 @@ int main(int argc, char** argv) {
       ReserveGifHeap();
       RunGif(output, gif, CurrentStore(), progress);
     } else if (*avi_cmd) {
+      ReserveAviHeap();
       const StoreInfo store = CurrentStore();
       WarnOpaqueOutput(store, "AVI", progress);
       RunAvi(output, avi, store, progress);

@@ -191,8 +191,6 @@ struct AviMuxer::Held {
 AviMuxer::AviMuxer() = default;
 AviMuxer::~AviMuxer() = default;
 
-AviRational AviMuxer::FileTimeBase(int index) const { return streams_.at(std::size_t(index)).file_tb; }
-
 HRESULT AviMuxer::Open(const std::filesystem::path& file, std::vector<AviStreamSpec> streams) {
   if (streams.empty() || streams.size() > 100) return AVIERR_BADFORMAT;
   for (const AviStreamSpec& s : streams) {

@@ -72,10 +72,6 @@ class AviMuxer {
   // The packets still held, the indexes and the counts; closes the file.
   HRESULT Finish();
 
-  // The time base a stream's packet times are counted in inside the file
-  // (the rate and scale of its "strh"); packets handed to Write are rescaled to it.
-  AviRational FileTimeBase(int index) const;
-
  private:
   struct Stream;
   struct Held;
