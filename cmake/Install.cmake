@@ -12,7 +12,7 @@ install(TARGETS quarvel-cli RUNTIME DESTINATION ${QUARVEL_INSTALL_BINDIR})
 if(TARGET quarvel)
   install(TARGETS quarvel RUNTIME DESTINATION ${QUARVEL_INSTALL_BINDIR})
 endif()
-install(TARGETS quarvel_ffmpeg LIBRARY DESTINATION ${QUARVEL_INSTALL_MODULEDIR})
+install(TARGETS quarvel_ffmpeg quarvel_ffmpeg_format LIBRARY DESTINATION ${QUARVEL_INSTALL_MODULEDIR})
 install(FILES "${PROJECT_BINARY_DIR}/data/adpcm1.wav" "${PROJECT_BINARY_DIR}/data/adpcm2.wav"
               "${PROJECT_BINARY_DIR}/data/adpcm3.wav"
         DESTINATION ${QUARVEL_INSTALL_DATADIR})
@@ -51,7 +51,7 @@ install(FILES "${PROJECT_BINARY_DIR}/packaging/changelog.gz" DESTINATION ${CMAKE
 
 # Everything the install rules take, for scripts/package and the package test.
 add_custom_target(quarvel_install_parts)
-add_dependencies(quarvel_install_parts quarvel-cli quarvel_ffmpeg quarvel_recording_templates quarvel_packaging_files)
+add_dependencies(quarvel_install_parts quarvel-cli quarvel_ffmpeg quarvel_ffmpeg_format quarvel_recording_templates quarvel_packaging_files)
 if(TARGET quarvel)
   add_dependencies(quarvel_install_parts quarvel)
 endif()

@@ -64,6 +64,8 @@ std::string StoppedScriptsWarning(const std::string& movie, const player::FlashP
 
 }  // namespace
 
+bool RecordsSound(const CaptureOptions& options) { return SoundQualityIndex(options.sound) >= 0; }
+
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
                          capture::FrameCache* keep, bool kept_only) {
   CheckMovieFile(movie);

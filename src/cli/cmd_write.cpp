@@ -89,7 +89,7 @@ StoreInfo CurrentStore() {
   if (!record || record->frames <= 0)
     throw CommandError("no captured frames in " + paths::CaptureFolder().string() +
                        " (run quarvel-cli capture first, with the same --work-dir)");
-  return StoreInfo{record->frames, record->latency, record->complete, record->alpha};
+  return StoreInfo{record->frames, record->latency, record->complete, record->alpha, !record->sound.empty()};
 }
 
 namespace {
@@ -252,13 +252,14 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
 namespace {
 
 // Whether the capture's recording can go into the AVI; says why not.
-bool RecordingUsable(Progress& progress) {
+// A capture asked to record nothing leaves no recording, and nothing to warn of.
+bool RecordingUsable(Progress& progress, bool expected) {
   const fs::path recording = paths::RecordingFilePath();
-  const std::optional<long long> ms = sound::RecordingLengthMs(recording);
   if (!fs::exists(recording)) {
-    progress.Warn("no recording at " + recording.string() + "; writing the video alone");
+    if (expected) progress.Warn("no recording at " + recording.string() + "; writing the video alone");
     return false;
   }
+  const std::optional<long long> ms = sound::RecordingLengthMs(recording);
   if (!ms) {
     progress.Warn(recording.string() + ": not a readable recording; writing the video alone");
     return false;
@@ -391,7 +392,7 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
   save.pixel_format = writer.PixelFormat();
   save.quality_index = quality_index;
   save.codec = ChooseCodec(writer, options.codec, quality_index);
-  save.audio = !options.no_audio && RecordingUsable(progress);
+  save.audio = !options.no_audio && RecordingUsable(progress, store.recorded);
   WarnIfIncomplete(store, progress);
 
   avi::AviSaveCallbacks callbacks = AviCallbacks(out, progress);
@@ -446,7 +447,7 @@ long long ConvertToAvi(const std::string& movie, const std::string& out, const C
     progress.Begin("avi", frames);
     appender.Wait();
     save.captured_frame_count = frames;
-    save.audio = !options.no_audio && RecordingUsable(progress);
+    save.audio = !options.no_audio && RecordingUsable(progress, RecordsSound(capture));
     avi::FinishAviSave(*writer, save, AviCallbacks(out, progress));
   }, save.scratch_folder);
   EndAvi(out, frames, save, progress);

@@ -57,6 +57,8 @@ struct CaptureOptions {
   double scale = 0;                   // > 0: the player at this many times the movie's size
   bool transparent = false;           // no background: 32-bit frames with alpha
 };
+// Whether a capture with these options records the sound.
+bool RecordsSound(const CaptureOptions& options);
 
 struct CaptureResult {
   long long frames = 0;
@@ -86,6 +88,7 @@ struct StoreInfo {
   int latency = 250;
   bool complete = true;  // false: the capture failed or was killed part way
   bool alpha = false;    // the frames keep a transparent background
+  bool recorded = true;  // the capture recorded the sound (not with --sound none)
 };
 // The frame store left by the last capture; throws when there is none.
 StoreInfo CurrentStore();

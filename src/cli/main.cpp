@@ -244,6 +244,11 @@ void ReserveMovieHeap() {
   quarvel::gdi::ReserveFrameHeap(std::min(capture::FrameCache::DefaultBudget(), std::size_t(1) << 30));
 }
 
+// The avi command's writer takes its memory from the one heap, in huge
+// pages where allowed: the encoder's buffers and the pictures then fault in
+// 2 MiB at a time (convert reserves the movie's heap instead).
+void ReserveAviHeap() { quarvel::gdi::ReserveFrameHeap(std::size_t(256) << 20); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -519,6 +524,7 @@ int main(int argc, char** argv) {
       ReserveMovieHeap();
       RunGif(output, gif, CurrentStore(), progress);
     } else if (*avi_cmd) {
+      ReserveAviHeap();
       const StoreInfo store = CurrentStore();
       WarnOpaqueOutput(store, "AVI", progress);
       RunAvi(output, avi, store, progress);

@@ -6,5 +6,6 @@
 namespace quarvel::video_out {
 
 using ffmpeg::Av;
+using ffmpeg::Avf;
 
 }  // namespace quarvel::video_out

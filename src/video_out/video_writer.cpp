@@ -31,12 +31,12 @@ struct SwrFree {
   void operator()(SwrContext* s) const { Av().swr_free(&s); }
 };
 struct InputClose {
-  void operator()(AVFormatContext* f) const { Av().avformat_close_input(&f); }
+  void operator()(AVFormatContext* f) const { Avf().avformat_close_input(&f); }
 };
 struct OutputFree {
   void operator()(AVFormatContext* f) const {
-    if (f->pb && !(f->oformat->flags & AVFMT_NOFILE)) Av().avio_closep(&f->pb);
-    Av().avformat_free_context(f);
+    if (f->pb && !(f->oformat->flags & AVFMT_NOFILE)) Avf().avio_closep(&f->pb);
+    Avf().avformat_free_context(f);
   }
 };
 struct DictFree {
@@ -97,11 +97,11 @@ class SoundSource {
  public:
   SoundSource(const fs::path& wav, int rate, const fs::path& output) : output_(output) {
     AVFormatContext* raw = nullptr;
-    int err = Av().avformat_open_input(&raw, wav.c_str(), nullptr, nullptr);
+    int err = Avf().avformat_open_input(&raw, wav.c_str(), nullptr, nullptr);
     if (err < 0) Fail(output_, "cannot read the recording " + wav.string(), err);
     input_.reset(raw);
-    if ((err = Av().avformat_find_stream_info(raw, nullptr)) < 0) Fail(output_, "cannot read " + wav.string(), err);
-    stream_ = Av().av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if ((err = Avf().avformat_find_stream_info(raw, nullptr)) < 0) Fail(output_, "cannot read " + wav.string(), err);
+    stream_ = Avf().av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (stream_ < 0) Fail(output_, wav.string() + " holds no sound", stream_);
     const AVCodecParameters* par = raw->streams[stream_]->codecpar;
     const AVCodec* codec = Av().avcodec_find_decoder(par->codec_id);
@@ -166,7 +166,7 @@ class SoundSource {
   }
 
   void Decode() {
-    int err = Av().av_read_frame(input_.get(), packet_.get());
+    int err = Avf().av_read_frame(input_.get(), packet_.get());
     if (err < 0) {
       // The end of the file (or a cut-off tail): what was read is the sound.
       Av().avcodec_send_packet(decoder_.get(), nullptr);
@@ -243,9 +243,9 @@ class Writer {
       PumpSound(EndSample(o_.frame_count), true);
       Flush(sound_.get(), sound_stream_);
     }
-    int err = Av().av_write_trailer(out_.get());
+    int err = Avf().av_write_trailer(out_.get());
     if (err < 0) Fail(name_, "cannot finish the file", err);
-    if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = Av().avio_closep(&out_->pb)) < 0)
+    if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = Avf().avio_closep(&out_->pb)) < 0)
       Fail(name_, "cannot write", err);
     VideoWriteResult r;
     r.frames = o_.frame_count;
@@ -278,7 +278,7 @@ class Writer {
   void OpenOutput() {
     AVFormatContext* raw = nullptr;
     const std::string muxer(o_.format.muxer);
-    int err = Av().avformat_alloc_output_context2(&raw, nullptr, muxer.c_str(), o_.output.c_str());
+    int err = Avf().avformat_alloc_output_context2(&raw, nullptr, muxer.c_str(), o_.output.c_str());
     if (err < 0 || !raw) Fail(name_, "FFmpeg here cannot write " + std::string(o_.format.label), err);
     out_.reset(raw);
   }
@@ -340,7 +340,7 @@ class Writer {
     if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int err = Av().avcodec_open2(c, codec, opts.Get());
     if (err < 0) Fail(name_, "cannot start the " + name + " encoder", err);
-    AVStream* st = Av().avformat_new_stream(out_.get(), nullptr);
+    AVStream* st = Avf().avformat_new_stream(out_.get(), nullptr);
     if (!st) Fail(name_, "cannot add the picture stream");
     st->time_base = c->time_base;
     st->avg_frame_rate = c->framerate;
@@ -387,7 +387,7 @@ class Writer {
     if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int err = Av().avcodec_open2(c, codec, nullptr);
     if (err < 0) Fail(name_, "cannot start the " + name + " encoder", err);
-    AVStream* st = Av().avformat_new_stream(out_.get(), nullptr);
+    AVStream* st = Avf().avformat_new_stream(out_.get(), nullptr);
     if (!st) Fail(name_, "cannot add the sound stream");
     st->time_base = c->time_base;
     if ((err = Av().avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(name_, "cannot add the sound stream", err);
@@ -397,13 +397,13 @@ class Writer {
 
   void Header() {
     int err = 0;
-    if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = Av().avio_open(&out_->pb, o_.output.c_str(), AVIO_FLAG_WRITE)) < 0)
+    if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = Avf().avio_open(&out_->pb, o_.output.c_str(), AVIO_FLAG_WRITE)) < 0)
       Fail(name_, "cannot write", err);
     Options opts;
     if (o_.format.container == Container::kMp4 || o_.format.container == Container::kMov)
       opts.Set("movflags", "+faststart");
     if (o_.format.container == Container::kWebp) opts.Set("loop", "0");
-    if ((err = Av().avformat_write_header(out_.get(), opts.Get())) < 0) Fail(name_, "cannot start the file", err);
+    if ((err = Avf().avformat_write_header(out_.get(), opts.Get())) < 0) Fail(name_, "cannot start the file", err);
   }
 
   void EncodePicture(const gdi::Bitmap& picture, long long index) {
@@ -484,7 +484,7 @@ class Writer {
       if (err < 0) Fail(name_, std::string("the ") + c->codec->name + " encoder failed", err);
       packet_->stream_index = stream;
       Av().av_packet_rescale_ts(packet_.get(), c->time_base, out_->streams[stream]->time_base);
-      err = Av().av_interleaved_write_frame(out_.get(), packet_.get());
+      err = Avf().av_interleaved_write_frame(out_.get(), packet_.get());
       if (err < 0) Fail(name_, "cannot write", err);
     }
   }

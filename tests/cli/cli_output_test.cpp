@@ -200,6 +200,69 @@ TEST(CliConvert, AviCarriesTheFramesAtTheLatencyAndTheRecording) {
   EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
 }
 
+// convert to AVI loads FFmpeg's codecs alone; libavformat, and the forty
+// libraries it brings, only for the containers that need it.
+TEST(CliConvert, AviLoadsTheCodecsWithoutLibavformat) {
+  CliRunner cli("avi-libraries");
+  const auto loaded = [&cli](const fs::path& out) {
+    const fs::path log = cli.Folder() / "ld";
+    const std::string cmd = "LD_DEBUG=files LD_DEBUG_OUTPUT=" + ShellQuote(log.string()) + " " +
+                            ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli") + " -q convert " +
+                            ShellQuote(SampleMovie()) + " " + ShellQuote(out.string()) +
+                            " --latency 100 --duration 300 --size 96x64 --sound pcm 2>/dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << out;
+    std::string text;
+    for (const auto& entry : fs::directory_iterator(cli.Folder()))
+      if (entry.path().filename().string().starts_with("ld.")) {
+        text += ReadText(entry.path());
+        fs::remove(entry.path());
+      }
+    return text;
+  };
+  const std::string avi = loaded(cli.Folder() / "out.avi");
+  EXPECT_NE(avi.find("libavcodec.so"), std::string::npos);
+  EXPECT_EQ(avi.find("libavformat.so"), std::string::npos);
+  EXPECT_EQ(avi.find("libgnutls.so"), std::string::npos);
+  EXPECT_EQ(Probe(cli.Folder() / "out.avi").size(), 2u) << "the pictures and the recording";
+
+  const std::string mp4 = loaded(cli.Folder() / "out.mp4");
+  EXPECT_NE(mp4.find("libavformat.so"), std::string::npos);
+  EXPECT_EQ(Probe(cli.Folder() / "out.mp4").size(), 2u);
+}
+
+// A capture that recorded nothing leaves no recording to miss; one that
+// recorded and lost it is worth a warning, even under -q.
+TEST(CliConvert, AviWarnsOfAMissingRecordingOnlyWhenOneWasMade) {
+  CliRunner cli("avi-quiet");
+  const auto out = cli.Folder() / "out.avi";
+  const std::vector<std::string> small = {"--latency", "100", "--size", "96x64", "--duration", "500"};
+  auto with = [&small](std::vector<std::string> args, std::vector<std::string> more = {}) {
+    args.insert(args.end(), small.begin(), small.end());
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  for (bool own_folder : {false, true}) {
+    auto r = cli.Run(with({"-q", "convert", SampleMovie(), out.string()}, {"--sound", "none"}), own_folder);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << (own_folder ? "with --work-dir" : "a private folder");
+    EXPECT_EQ(Probe(out).size(), 1u);
+  }
+
+  auto r = cli.Run(with({"capture", SampleMovie()}, {"--sound", "none"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = cli.Run({"-q", "avi", out.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+
+  r = cli.Run(with({"capture", SampleMovie()}, {"--sound", "pcm"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_TRUE(fs::remove(cli.WorkDir() / "temp" / "_temp.wav"));
+  r = cli.Run({"-q", "avi", out.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("no recording at"), std::string::npos) << r.err;
+  EXPECT_EQ(Probe(out).size(), 1u);
+}
+
 // convert hands each picture to the AVI writer as it is captured; the file
 // is the one the frame store gives to the avi command, byte for byte, with
 // the store kept (--work-dir) or not (a private folder), the default codec,

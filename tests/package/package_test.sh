@@ -20,7 +20,8 @@ dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "no library dependencies: $
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 cli=$root/usr/bin/quarvel-cli
-for f in usr/bin/quarvel-cli usr/lib/quarvel/libquarvel_ffmpeg.so usr/share/quarvel/adpcm1.wav \
+for f in usr/bin/quarvel-cli usr/lib/quarvel/libquarvel_ffmpeg.so usr/lib/quarvel/libquarvel_ffmpeg_format.so \
+         usr/share/quarvel/adpcm1.wav \
          usr/share/quarvel/adpcm2.wav usr/share/quarvel/adpcm3.wav usr/share/man/man1/quarvel-cli.1.gz \
          usr/share/bash-completion/completions/quarvel-cli usr/share/doc/quarvel/copyright; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
@@ -37,8 +38,10 @@ unset QUARVEL_HOME
 LD_DEBUG=files LD_DEBUG_OUTPUT=$scratch/ld "$cli" -q convert "$sample" "$scratch/sample.mp4" \
   --latency 100 --duration 1000 --size 160x120 --sound adpcm22 || fail "convert to MP4 failed"
 [ -s "$scratch/sample.mp4" ] || fail "no MP4 written"
-grep -qh "file=$root/usr/lib/quarvel/libquarvel_ffmpeg.so" "$scratch"/ld.* ||
-  fail "the FFmpeg module was not loaded from the unpacked package"
+for module in libquarvel_ffmpeg.so libquarvel_ffmpeg_format.so; do
+  grep -qh "file=$root/usr/lib/quarvel/$module" "$scratch"/ld.* ||
+    fail "the FFmpeg module $module was not loaded from the unpacked package"
+done
 if command -v ffprobe >/dev/null; then
   streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$scratch/sample.mp4" | sort | tr '\n' ' ')
   [ "$streams" = "audio video " ] || fail "the MP4 holds '$streams', not audio and video"

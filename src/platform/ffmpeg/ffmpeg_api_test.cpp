@@ -1,17 +1,35 @@
-// The FFmpeg table: loaded on first use only, once, and usable.
+// The FFmpeg tables: loaded on first use only, once, the codecs without
+// libavformat, and usable.
 #include "platform/ffmpeg/ffmpeg_api.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace quarvel::ffmpeg {
 namespace {
 
+// The libraries the module that holds `table` needs, as the loader resolves them.
+std::string Needs(const void* table) {
+  Dl_info info{};
+  if (::dladdr(table, &info) == 0 || info.dli_fname == nullptr) return "";
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("ldd '" + std::string(info.dli_fname) + "'").c_str(), "r"),
+                                             ::pclose);
+  char line[512];
+  while (pipe && std::fgets(line, sizeof line, pipe.get()) != nullptr) out += line;
+  return out;
+}
+
 // One test: the first load happens once per process.
 TEST(FfmpegApi, LoadsOnFirstUseKeepsTheLogLevelAndWorks) {
   ASSERT_FALSE(Loaded());
+  ASSERT_FALSE(FormatLoaded());
   SetLogLevel(AV_LOG_ERROR);
   EXPECT_FALSE(Loaded()) << "setting the log level must not load FFmpeg";
 
@@ -36,6 +54,27 @@ TEST(FfmpegApi, LoadsOnFirstUseKeepsTheLogLevelAndWorks) {
   av.avcodec_free_context(&ctx);
   EXPECT_EQ(ctx, nullptr);
   EXPECT_EQ(av.av_rescale_q(441, AVRational{1, 44100}, AVRational{1, 1000}), 10);
+
+  // The codecs come without libavformat and the libraries only it needs.
+  EXPECT_FALSE(FormatLoaded());
+  const std::string codecs = Needs(&av);
+  EXPECT_NE(codecs.find("libavcodec.so"), std::string::npos) << codecs;
+  EXPECT_EQ(codecs.find("libavformat.so"), std::string::npos) << codecs;
+  EXPECT_EQ(codecs.find("libgnutls.so"), std::string::npos) << "a library of libavformat's network protocols";
+
+  // Its own table loads it, on the codecs already loaded: a muxer finds the
+  // encoders the codec table found.
+  const FormatApi& avf = Avf();
+  EXPECT_TRUE(FormatLoaded());
+  EXPECT_NE(Needs(&avf).find("libavformat.so"), std::string::npos);
+  EXPECT_EQ(&avf, &Avf());
+  AVFormatContext* oc = nullptr;
+  ASSERT_GE(avf.avformat_alloc_output_context2(&oc, nullptr, "matroska", nullptr), 0);
+  AVStream* stream = avf.avformat_new_stream(oc, pcm);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(oc->nb_streams, 1u);
+  avf.avformat_free_context(oc);
+  EXPECT_EQ(av.av_log_get_level(), AV_LOG_QUIET) << "both modules log through the one libavutil";
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// AVISaveV: one pass over the source streams into a new AVI file through
-// libavformat, compressing video with the chosen compressor's encoder and
-// copying everything else unchanged.
+// AVISaveV: one pass over the source streams into a new AVI file (our
+// muxer, laid out as FFmpeg's), compressing video with the chosen
+// compressor's encoder and copying everything else unchanged.
 
 #include <algorithm>
 #include <cstring>
@@ -12,27 +12,71 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "platform/vfw/avi_muxer.h"
 #include "platform/vfw/ffmpeg_p.h"
 
 namespace quarvel::vfw {
+
+namespace detail {
+
+std::optional<AviAudioSpec> AviAudioSpecOf(std::span<const std::uint8_t> format) {
+  const WaveCodec codec = WaveCodecOf(format);
+  if (codec.id == AV_CODEC_ID_NONE) return std::nullopt;
+  WAVEFORMATEX wf;
+  std::memcpy(&wf, format.data(), std::min(format.size(), sizeof wf));
+  if (format.size() < sizeof wf) wf.cbSize = 0;
+  AviAudioSpec a;
+  a.channels = wf.nChannels;
+  a.sample_rate = wf.nSamplesPerSec;
+  a.block_align = wf.nBlockAlign;
+  a.average_bytes_per_second = wf.nAvgBytesPerSec;
+  a.samples_per_block = codec.samples_per_block;
+  // The tag and sample size of the codec; PCM's byte rate is exact, the others' as stated.
+  bool pcm = true;
+  switch (codec.id) {
+    case AV_CODEC_ID_PCM_U8: a.tag = 0x0001, a.bits = 8; break;
+    case AV_CODEC_ID_PCM_S16LE: a.tag = 0x0001, a.bits = 16; break;
+    case AV_CODEC_ID_PCM_S24LE: a.tag = 0x0001, a.bits = 24; break;
+    case AV_CODEC_ID_PCM_S32LE: a.tag = 0x0001, a.bits = 32; break;
+    case AV_CODEC_ID_PCM_F32LE: a.tag = 0x0003, a.bits = 32; break;
+    case AV_CODEC_ID_PCM_F64LE: a.tag = 0x0003, a.bits = 64; break;
+    case AV_CODEC_ID_PCM_ALAW: a.tag = 0x0006, a.bits = 8, pcm = false; break;
+    case AV_CODEC_ID_PCM_MULAW: a.tag = 0x0007, a.bits = 8, pcm = false; break;
+    case AV_CODEC_ID_ADPCM_IMA_WAV: a.tag = 0x0011, a.bits = 4, pcm = false; break;
+    case AV_CODEC_ID_ADPCM_MS: a.tag = 0x0002, a.bits = 4, pcm = false; break;
+    default: return std::nullopt;
+  }
+  a.bytes_per_second = pcm ? a.sample_rate * a.block_align : wf.nAvgBytesPerSec;
+  a.force_cb_size = a.tag != 0x0001;
+  if (codec.id == AV_CODEC_ID_ADPCM_IMA_WAV) {
+    a.extra = {std::uint8_t(codec.samples_per_block), std::uint8_t(codec.samples_per_block >> 8)};
+  } else if (codec.id == AV_CODEC_ID_ADPCM_MS && format.size() > sizeof wf) {
+    const std::size_t n = std::min<std::size_t>(wf.cbSize, format.size() - sizeof wf);
+    a.extra.assign(format.begin() + sizeof wf, format.begin() + std::ptrdiff_t(sizeof wf + n));
+  }
+  // More than two channels, more than 48 kHz or more than 16 bits: WAVE_FORMAT_EXTENSIBLE.
+  a.extensible = a.channels > 2 || a.sample_rate > 48000 || a.bits > 16;
+  if (a.extensible) {
+    AVChannelLayout layout{};
+    ffmpeg::Av().av_channel_layout_default(&layout, a.channels);
+    a.channel_mask =
+        layout.order == AV_CHANNEL_ORDER_NATIVE && layout.u.mask < 0x40000 ? std::uint32_t(layout.u.mask) : 0;
+  }
+  return a;
+}
+
+}  // namespace detail
 
 namespace {
 
 using namespace detail;
 
-struct OutputContextDeleter {
-  void operator()(AVFormatContext* oc) const {
-    if (oc->pb) ffmpeg::Av().avio_closep(&oc->pb);
-    ffmpeg::Av().avformat_free_context(oc);
-  }
-};
-using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
-
 
 struct Track {
   PAVISTREAM source = nullptr;
   AVISTREAMINFO info;
-  AVStream* stream = nullptr;
+  int index = 0;
+  AviStreamSpec spec;
   AVRational unit{1, 1};  // duration of one source sample
   bool video = false;
   bool palette_due = false;
@@ -51,37 +95,33 @@ class Saver {
   Saver(AVISAVECALLBACK callback) : callback_(callback) {}
 
   HRESULT Run(const std::filesystem::path& file, int n, PAVISTREAM* streams, AVICOMPRESSOPTIONS** options) {
-    AVFormatContext* raw = nullptr;
-    if (ffmpeg::Av().avformat_alloc_output_context2(&raw, nullptr, "avi", file.c_str()) < 0 || !raw) return AVIERR_MEMORY;
-    oc_.reset(raw);
     tracks_.resize(std::size_t(n));
     for (int i = 0; i < n; ++i) {
+      tracks_[std::size_t(i)].index = i;
       HRESULT r = AddTrack(tracks_[std::size_t(i)], streams[i], options ? options[i] : nullptr);
       if (r != AVIERR_OK) return r;
     }
     PlanChunks();
-    if (ffmpeg::Av().avio_open(&oc_->pb, file.c_str(), AVIO_FLAG_WRITE) < 0) return AVIERR_FILEOPEN;
-    opened_ = true;
-    AVDictionary* muxer_options = nullptr;
-    ffmpeg::Av().av_dict_set(&muxer_options, "flipped_raw_rgb", "1", 0);  // our rows are bottom-up, as in the DIB
-    int err = ffmpeg::Av().avformat_write_header(oc_.get(), &muxer_options);
-    ffmpeg::Av().av_dict_free(&muxer_options);
-    if (err < 0) return AVIERR_BADFORMAT;
+    std::vector<AviStreamSpec> specs;
+    for (const auto& t : tracks_) specs.push_back(t.spec);
+    HRESULT r = muxer_.Open(file, std::move(specs));
+    opened_ = r != AVIERR_FILEOPEN;
+    if (r != AVIERR_OK) return r;
 
     for (;;) {
       Track* t = NextTrack();
       if (!t) break;
-      HRESULT r = t->video ? WriteVideo(*t) : CopySamples(*t);
+      r = t->video ? WriteVideo(*t) : CopySamples(*t);
       if (r != AVIERR_OK) return r;
       if (!Progress(*t)) return AVIERR_USERABORT;
     }
     for (auto& t : tracks_)
       if (t.encoder) {
-        HRESULT r = Encode(t, nullptr);
+        r = Encode(t, nullptr);
         if (r != AVIERR_OK) return r;
       }
-    if (ffmpeg::Av().av_write_trailer(oc_.get()) < 0) return AVIERR_FILEWRITE;
-    if (ffmpeg::Av().avio_closep(&oc_->pb) < 0) return AVIERR_FILEWRITE;
+    r = muxer_.Finish();
+    if (r != AVIERR_OK) return r;
     if (callback_ && last_percent_ < 100) callback_(100);
     return AVIERR_OK;
   }
@@ -101,8 +141,6 @@ class Saver {
     if (AVIStreamReadFormat(source, 0, nullptr, &size) != AVIERR_OK || size <= 0) return AVIERR_BADFORMAT;
     std::vector<std::uint8_t> format(std::size_t(size), 0);
     if (AVIStreamReadFormat(source, 0, format.data(), &size) != AVIERR_OK) return AVIERR_BADFORMAT;
-    t.stream = ffmpeg::Av().avformat_new_stream(oc_.get(), nullptr);
-    if (!t.stream) return AVIERR_MEMORY;
     if (t.info.fccType == streamtypeVIDEO) return AddVideo(t, format, opts);
     if (t.info.fccType == streamtypeAUDIO) return AddAudio(t, format);
     return AVIERR_UNSUPPORTED;
@@ -116,19 +154,13 @@ class Saver {
     AVRational tb;
     ffmpeg::Av().av_reduce(&tb.num, &tb.den, t.unit.num, t.unit.den, 65535);
     bool compress = opts && opts->fccHandler != 0 && (opts->fccType == 0 || opts->fccType == streamtypeVIDEO);
+    t.spec.video = true;
+    t.spec.picture.width = dib->width;
+    t.spec.picture.height = dib->height;
     if (!compress) {
-      AVCodecParameters* par = t.stream->codecpar;
-      par->codec_type = AVMEDIA_TYPE_VIDEO;
-      par->codec_id = AV_CODEC_ID_RAWVIDEO;
-      par->codec_tag = 0;
-      par->width = dib->width;
-      par->height = dib->height;
-      par->bits_per_coded_sample = dib->bits;
-      par->format = dib->bits <= 8 ? AV_PIX_FMT_PAL8 : dib->bits == 16 ? AV_PIX_FMT_RGB555LE
-                    : dib->bits == 24                ? AV_PIX_FMT_BGR24
-                                                     : AV_PIX_FMT_BGRA;
-      t.stream->time_base = t.unit;
-      t.stream->avg_frame_rate = av_inv_q(tb);
+      t.spec.picture.bits = dib->bits;
+      t.spec.picture.palette = dib->bits <= 8;
+      t.spec.time_base = {t.unit.num, t.unit.den};
       t.palette_due = dib->bits <= 8;
       return AVIERR_OK;
     }
@@ -145,10 +177,15 @@ class Saver {
     eo.settings = compressor->settings;
     t.encoder = OpenEncoder(*compressor, *dib, eo, nullptr);
     if (!t.encoder) return AVIERR_CANTCOMPRESS;
-    if (ffmpeg::Av().avcodec_parameters_from_context(t.stream->codecpar, t.encoder.get()) < 0) return AVIERR_MEMORY;
-    t.stream->codecpar->codec_tag = compressor->code;
-    t.stream->time_base = t.encoder->time_base;
-    t.stream->avg_frame_rate = av_inv_q(t.encoder->time_base);
+    const AVCodecContext& ctx = *t.encoder;
+    t.spec.picture.bits = ctx.bits_per_coded_sample;
+    t.spec.picture.palette = ctx.pix_fmt == AV_PIX_FMT_PAL8;
+    t.spec.picture.codec = compressor->code;
+    if (ctx.extradata && ctx.extradata_size > 0)
+      t.spec.picture.extradata.assign(ctx.extradata, ctx.extradata + ctx.extradata_size);
+    t.spec.time_base = {ctx.time_base.num, ctx.time_base.den};
+    t.spec.bit_rate = ctx.bit_rate;
+    t.spec.intra_only = ctx.codec_descriptor && (ctx.codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
     t.converter = std::make_unique<DibConverter>(*dib, t.encoder->pix_fmt);
     t.frame.reset(ffmpeg::Av().av_frame_alloc());
     if (!t.frame) return AVIERR_MEMORY;
@@ -156,29 +193,12 @@ class Saver {
   }
 
   HRESULT AddAudio(Track& t, std::span<const std::uint8_t> format) {
-    WaveCodec codec = WaveCodecOf(format);
-    if (codec.id == AV_CODEC_ID_NONE) return AVIERR_UNSUPPORTED;
-    WAVEFORMATEX wf;
-    std::memcpy(&wf, format.data(), std::min(format.size(), sizeof wf));
-    if (format.size() < sizeof wf) wf.cbSize = 0;
-    AVCodecParameters* par = t.stream->codecpar;
-    par->codec_type = AVMEDIA_TYPE_AUDIO;
-    par->codec_id = codec.id;
-    par->sample_rate = int(wf.nSamplesPerSec);
-    ffmpeg::Av().av_channel_layout_default(&par->ch_layout, wf.nChannels);
-    par->block_align = wf.nBlockAlign;
-    par->bits_per_coded_sample = wf.wBitsPerSample;
-    par->bit_rate = std::int64_t(wf.nAvgBytesPerSec) * 8;
-    // The muxer times the stream by whole blocks of this many samples.
-    par->frame_size = codec.samples_per_block;
-    if (codec.id == AV_CODEC_ID_ADPCM_MS && format.size() > sizeof wf) {
-      std::size_t n = std::min<std::size_t>(wf.cbSize, format.size() - sizeof wf);
-      par->extradata = static_cast<std::uint8_t*>(ffmpeg::Av().av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
-      if (!par->extradata) return AVIERR_MEMORY;
-      std::memcpy(par->extradata, format.data() + sizeof wf, n);
-      par->extradata_size = int(n);
-    }
-    t.stream->time_base = t.unit;
+    std::optional<AviAudioSpec> sound = AviAudioSpecOf(format);
+    if (!sound) return AVIERR_UNSUPPORTED;
+    t.spec.video = false;
+    t.spec.sound = std::move(*sound);
+    t.spec.time_base = {t.unit.num, t.unit.den};
+    t.spec.bit_rate = std::int64_t(t.spec.sound.average_bytes_per_second) * 8;
     return AVIERR_OK;
   }
 
@@ -219,12 +239,6 @@ class Saver {
     return r == AVIERR_OK ? AVIERR_OK : AVIERR_FILEREAD;
   }
 
-  HRESULT WritePacket(Track& t, AVPacket* pkt, AVRational from) {
-    pkt->stream_index = t.stream->index;
-    ffmpeg::Av().av_packet_rescale_ts(pkt, from, t.stream->time_base);
-    return ffmpeg::Av().av_interleaved_write_frame(oc_.get(), pkt) < 0 ? AVIERR_FILEWRITE : AVIERR_OK;
-  }
-
   HRESULT WriteVideo(Track& t) {
     LONG got = 0;
     HRESULT r = ReadSamples(t, 1, &got);
@@ -238,19 +252,9 @@ class Saver {
       t.frame->pict_type = AV_PICTURE_TYPE_NONE;
       return Encode(t, t.frame.get());
     }
-    PacketPtr pkt(ffmpeg::Av().av_packet_alloc());
-    if (!pkt || ffmpeg::Av().av_new_packet(pkt.get(), int(t.buffer.size())) < 0) return AVIERR_MEMORY;
-    std::memcpy(pkt->data, t.buffer.data(), t.buffer.size());
-    pkt->pts = pkt->dts = index;
-    pkt->duration = 1;
-    pkt->flags |= AV_PKT_FLAG_KEY;
-    if (t.palette_due) {
-      std::uint8_t* pal = ffmpeg::Av().av_packet_new_side_data(pkt.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
-      if (!pal) return AVIERR_MEMORY;
-      std::memcpy(pal, t.dib.palette.data(), AVPALETTE_SIZE);
-      t.palette_due = false;
-    }
-    return WritePacket(t, pkt.get(), t.unit);
+    const std::uint32_t* palette = t.palette_due ? t.dib.palette.data() : nullptr;
+    t.palette_due = false;
+    return muxer_.Write(t.index, t.buffer, index, 1, true, palette);
   }
 
   HRESULT Encode(Track& t, AVFrame* frame) {
@@ -261,7 +265,8 @@ class Saver {
       int err = ffmpeg::Av().avcodec_receive_packet(t.encoder.get(), pkt.get());
       if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return AVIERR_OK;
       if (err < 0) return AVIERR_COMPRESSOR;
-      HRESULT r = WritePacket(t, pkt.get(), t.encoder->time_base);
+      HRESULT r = muxer_.Write(t.index, std::span<const std::uint8_t>(pkt->data, std::size_t(pkt->size)), pkt->dts,
+                               pkt->duration, (pkt->flags & AV_PKT_FLAG_KEY) != 0);
       ffmpeg::Av().av_packet_unref(pkt.get());
       if (r != AVIERR_OK) return r;
     }
@@ -273,14 +278,9 @@ class Saver {
     HRESULT r = ReadSamples(t, count, &got);
     if (r != AVIERR_OK) return r;
     if (got <= 0) return AVIERR_FILEREAD;
-    PacketPtr pkt(ffmpeg::Av().av_packet_alloc());
-    if (!pkt || ffmpeg::Av().av_new_packet(pkt.get(), int(t.buffer.size())) < 0) return AVIERR_MEMORY;
-    if (!t.buffer.empty()) std::memcpy(pkt->data, t.buffer.data(), t.buffer.size());
-    pkt->pts = pkt->dts = t.next;
-    pkt->duration = got;
-    pkt->flags |= AV_PKT_FLAG_KEY;
+    const LONG at = t.next;
     t.next += got;
-    return WritePacket(t, pkt.get(), t.unit);
+    return muxer_.Write(t.index, t.buffer, at, got, true);
   }
 
   bool Progress(const Track& t) {
@@ -293,7 +293,7 @@ class Saver {
   }
 
   AVISAVECALLBACK callback_;
-  OutputContextPtr oc_;
+  AviMuxer muxer_;
   std::vector<Track> tracks_;
   double total_seconds_ = 0;
   int last_percent_ = -1;

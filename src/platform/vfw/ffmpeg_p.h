@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "platform/ffmpeg/ffmpeg_api.h"
+#include "platform/vfw/avi_muxer.h"
 #include "platform/vfw/compressors.h"
 #include "platform/vfw/vfw.h"
 
@@ -100,5 +101,10 @@ struct WaveCodec {
   int samples_per_block = 0;
 };
 WaveCodec WaveCodecOf(std::span<const std::uint8_t> format);
+
+// How a stream of that WAVE format goes into an AVI file (the tag and sizes
+// of its codec, as FFmpeg's AVI muxer writes them); nullopt for a format
+// WaveCodecOf does not copy.
+std::optional<AviAudioSpec> AviAudioSpecOf(std::span<const std::uint8_t> format);
 
 }  // namespace quarvel::vfw::detail
