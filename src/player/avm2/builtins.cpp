@@ -11,6 +11,7 @@
 #include <random>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/error_messages.h"
 #include "player/avm2/fixed_digits.h"
 #include "player/rules/flash_case.h"
 #include "player/text/text_encoding.h"
@@ -951,6 +952,22 @@ NATIVE(ErrorStack) {
   return m.Str(m.ToString(self) + stack);
 }
 Object* NewErrorObject(Machine& m, Class*) { return m.heap().New<ErrorObject>(); }
+// Error.getErrorMessage(id): Flash's text for an error number, unfilled.
+NATIVE(ErrorGetErrorMessage) {
+  (void)self;
+  return m.Str(FlashErrorMessage(m.ToInt(m.ArgOr(a, 0)), {}, false));
+}
+// Error.throwError(type, id, ...details): throws a new `type` with Flash's
+// text for `id`, filled with the details (six at most, as Flash takes).
+NATIVE(ErrorThrowError) {
+  (void)self;
+  const Value type = m.ArgOr(a, 0);
+  const std::uint32_t id = m.ToUint(m.ArgOr(a, 1));
+  std::vector<std::string> details;
+  for (std::size_t i = 2; i < a.size() && i < 8; ++i) details.push_back(m.ToString(a[i]));
+  Value args[2] = {m.Str(FlashErrorMessage(static_cast<int>(id), details)), Value::Number(id)};
+  throw ScriptThrow{m.ConstructValue(type, args)};
+}
 
 // ---- Math
 
@@ -1508,6 +1525,8 @@ void InstallBuiltins(Machine& m) {
   SetNativeCtor(m, error, ErrorCtor);
   m.AddMethod(error, "toString", ErrorToString);
   m.AddMethod(error, "getStackTrace", ErrorStack);
+  m.AddMethod(error, "getErrorMessage", ErrorGetErrorMessage, true);
+  m.AddMethod(error, "throwError", ErrorThrowError, true);
   auto named = [&m](Class* c) { c->prototype->SetDyn(m.Intern("name"), m.Str(c->name)); };
   named(error);
   // Error.prototype is itself an Error: its message is "Error", and toString
