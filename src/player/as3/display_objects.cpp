@@ -534,9 +534,7 @@ static bool DeviceChain(As3Display& b, ClipHandle h, bool ownScroll, std::vector
   chain.push_back(rules::DeviceMatrix::From(b.stage.Root().matrix));
   return true;
 }
-// Pixels per twip of the stage's drawing grid at the script's quality
-// (four samples a pixel at high), and its inverse: Flash concatenates an
-// object's matrices from the top down into that grid, then scales back.
+// Samples a pixel of the stage's drawing grid at the script's quality.
 static float DeviceSamples(As3Display& b) {
   const std::string& q = b.stage.ScriptQuality();
   if (q == "LOW") return 1;
@@ -549,30 +547,20 @@ rules::DeviceMatrix WorldDevice(As3Display& b, ClipHandle h, bool ownScroll, boo
   std::vector<rules::DeviceMatrix> chain;
   const bool staged = DeviceChain(b, h, ownScroll, chain);
   if (onStage) *onStage = staged;
-  if (chain.empty()) return {};
-  // The moves in twips, from the top down.
-  rules::DeviceMatrix twips = chain.back();
-  for (std::size_t k = chain.size() - 1; k-- > 0;) twips = chain[k].Then(twips);
-  if (!staged) return twips;
-  const float samples = DeviceSamples(b);
-  rules::DeviceMatrix grid = chain.back().Then(rules::DeviceMatrix::Scale(samples / 20));
-  for (std::size_t k = chain.size() - 1; k-- > 0;) grid = chain[k].Then(grid);
-  grid = grid.Then(rules::DeviceMatrix::Scale(20 / samples));
-  grid.tx = twips.tx, grid.ty = twips.ty;
-  return grid;
+  if (staged) return rules::ConcatenateForStage(chain, DeviceSamples(b));
+  // Off the stage: the moves' arithmetic from the top down, no grid.
+  rules::DeviceMatrix w = chain.empty() ? rules::DeviceMatrix{} : chain.back();
+  for (std::size_t k = chain.size(); k-- > 1;) w = chain[k - 1].Then(w);
+  return w;
 }
 rules::DeviceMatrix ConcatenatedDevice(As3Display& b, ClipHandle h, bool ofStage) {
   bool staged = false;
   rules::DeviceMatrix w;
   if (!ofStage) w = WorldDevice(b, h, false, &staged);
   if (staged) return w;
-  // The stage, or an object off it: its own matrix in the grid's units, as
-  // Flash reports it (5 times at high quality).
   rules::DeviceMatrix own;
   if (Instance* i = ofStage ? nullptr : b.Node(h)) own = rules::DeviceMatrix::From(i->matrix);
-  const rules::DeviceMatrix scaled = own.Then(rules::DeviceMatrix::Scale(20 / DeviceSamples(b)));
-  own.a = scaled.a, own.b = scaled.b, own.c = scaled.c, own.d = scaled.d;
-  return own;
+  return rules::OwnInGridUnits(own, DeviceSamples(b));
 }
 // Flash carries points between spaces in whole twips, cut toward zero
 // (globalToLocal gives -21.4 where the exact point is -21.43); a point that

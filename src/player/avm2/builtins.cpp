@@ -966,6 +966,7 @@ NATIVE(ErrorThrowError) {
   std::vector<std::string> details;
   for (std::size_t i = 2; i < a.size() && i < 8; ++i) details.push_back(m.ToString(a[i]));
   Value args[2] = {m.Str(FlashErrorMessage(static_cast<int>(id), details)), Value::Number(id)};
+  Machine::NativeFrame frame(m, "Error$/throwError");
   throw ScriptThrow{m.ConstructValue(type, args)};
 }
 

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <span>
 
 #include "player/swf/records.h"
 
@@ -58,5 +59,32 @@ struct DeviceMatrix {
     oy = static_cast<std::int32_t>(static_cast<std::uint32_t>(RoundTwips(b * fx + d * fy)) + static_cast<std::uint32_t>(ty));
   }
 };
+
+// An object's matrices concatenated as Flash concatenates them for the stage:
+// `chain` runs from the object up to the main timeline. The scales come
+// from the top down through the stage's drawing grid (`samples` a pixel:
+// 4 at high quality, 1 at low), then back out of it; the moves are whole
+// twips, concatenated from the top down at each step.
+inline DeviceMatrix ConcatenateForStage(std::span<const DeviceMatrix> chain, float samples) {
+  if (chain.empty()) return {};
+  DeviceMatrix twips = chain.back();
+  DeviceMatrix grid = chain.back().Then(DeviceMatrix::Scale(samples / 20));
+  for (std::size_t k = chain.size() - 1; k-- > 0;) {
+    twips = chain[k].Then(twips);
+    grid = chain[k].Then(grid);
+  }
+  grid = grid.Then(DeviceMatrix::Scale(20 / samples));
+  grid.tx = twips.tx, grid.ty = twips.ty;
+  return grid;
+}
+
+// What Flash reports as the concatenated matrix of the stage, or of an
+// object off it: its own matrix in the grid's units (5 times at high quality).
+inline DeviceMatrix OwnInGridUnits(const DeviceMatrix& own, float samples) {
+  const DeviceMatrix scaled = own.Then(DeviceMatrix::Scale(20 / samples));
+  DeviceMatrix out = own;
+  out.a = scaled.a, out.b = scaled.b, out.c = scaled.c, out.d = scaled.d;
+  return out;
+}
 
 }  // namespace quarvel::player::rules
