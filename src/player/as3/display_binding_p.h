@@ -849,8 +849,9 @@ struct ClassRow {
 void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const MemberRow> rows);
 
 // The document and symbol classes (frame.cpp): a movie's ABC blocks, frame
-// by frame, each frame's definitions loaded before its eager entry scripts run.
-void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks);
+// by frame, each frame's definitions loaded before its eager entry scripts
+// run; their code follows the rules of the movie's SWF version.
+void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks, int swfVersion);
 
 // What one family gives the others. Display objects (display_objects.cpp):
 void MakeNode(Machine& m, FlashObject* f);

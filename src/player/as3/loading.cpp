@@ -602,7 +602,7 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
         loadedSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), std::make_pair(&loaded, id));
       if (const Character* d = loaded.Find(id)) loadedClasses.emplace(d, name);
     }
-    LoadAbcBlocks(m, loaded.abcBlocks);
+    LoadAbcBlocks(m, loaded.abcBlocks, loaded.movie.version);
   });
   if (!playing) {
     m.Log("a movie a Loader loaded could not be read");
