@@ -694,8 +694,12 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     ok = !file.empty() && ReadScriptFile(file, bytes);
     // A Loader's file is known by its whole URL, its query kept.
     if (ok && by->owner.IsObject() && !IsUrl(l.url)) {
+      // Under the movie's folder as the movie's own URL names it, links
+      // on the way kept, so that the two URLs share their start.
       std::error_code ec;
-      const auto whole = std::filesystem::absolute(file, ec);
+      const auto base = std::filesystem::weakly_canonical(stage.MovieFolder(), ec);
+      const auto rel = ec ? std::filesystem::path() : file.lexically_relative(base);
+      const auto whole = std::filesystem::absolute(rel.empty() ? file : stage.MovieFolder() / rel, ec);
       const auto q = l.url.find('?');
       if (!ec) by->url = "file://" + whole.lexically_normal().string() + (q == std::string::npos ? "" : l.url.substr(q));
     }
