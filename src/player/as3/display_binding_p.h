@@ -36,6 +36,7 @@
 #include "player/script_limits.h"
 #include "player/render/blend_modes.h"
 #include "player/render/filter_schema.h"
+#include "player/rules/device_matrix.h"
 #include "player/rules/geom_matrix.h"
 #include "player/display/display_transform.h"
 
@@ -848,14 +849,21 @@ struct ClassRow {
 void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const MemberRow> rows);
 
 // The document and symbol classes (frame.cpp): a movie's ABC blocks, frame
-// by frame, each frame's definitions loaded before its eager entry scripts run.
-void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks);
+// by frame, each frame's definitions loaded before its eager entry scripts
+// run; their code follows the rules of the movie's SWF version.
+void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks, int swfVersion);
 
 // What one family gives the others. Display objects (display_objects.cpp):
 void MakeNode(Machine& m, FlashObject* f);
 Instance* SelfNode(Machine& m, const Value& self);
 TimelineState* SelfTimeline(Machine& m, const Value& self);
 cairo_matrix_t World(As3Display& b, ClipHandle h, bool ownScroll = true);
+// The same in Flash's own arithmetic (rules::DeviceMatrix), concatenated from
+// the top down through the stage's sample grid when the node is on the stage.
+rules::DeviceMatrix WorldDevice(As3Display& b, ClipHandle h, bool ownScroll, bool* onStage = nullptr);
+// Transform.concatenatedMatrix: that without the node's own window; the
+// stage's, and an object's off the stage, its own matrix in the grid's units.
+rules::DeviceMatrix ConcatenatedDevice(As3Display& b, ClipHandle h, bool ofStage);
 // The object's space to the stage's in three dimensions (twips); with
 // `seen`, through the perspective projections on the way.
 rules::M4 StageMatrix3D(As3Display& b, ClipHandle h, bool seen);

@@ -704,6 +704,46 @@ TEST(As3Display, BoundsAndMatricesAreCarriedBetweenSpaces) {
             "(x=5, y=0, w=10, h=10)|");
 }
 
+// concatenatedMatrix with the digits Flash prints: scales in single
+// precision through the stage's drawing grid. The stage's, and an object's
+// off the stage, is its own matrix in units of that grid, which the quality sets.
+TEST(As3Display, ConcatenatedMatricesHaveFlashsDigits) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto matrix = m.a.PackageName("flash.geom", "Matrix");
+    auto setMatrix = [&](int local, std::initializer_list<double> v) {
+      c.Op("getlocal", {local}).Op("getproperty", {m.Q("transform")}).Op("findpropstrict", {matrix});
+      for (double x : v) c.Op("pushdouble", {m.a.Double(x)});
+      c.Op("constructprop", {matrix, 6}).Op("setproperty", {m.Q("matrix")});
+    };
+    auto concatenated = [&](int local) {
+      m.TraceValue(c, "", [&] { c.Op("getlocal", {local}).Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("concatenatedMatrix")}); });
+    };
+    for (int local : {1, 2, 3}) {
+      c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal", {local});
+    }
+    setMatrix(1, {1.3, 0.2, 0.1, 1.2, 40, 50});
+    setMatrix(2, {1.3, 0.2, 0.2, 1.2, 60, 70});
+    setMatrix(3, {42, 0, 0, 1, 0, 0});
+    c.Op("getlocal_1").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_2").Op("getlocal_3").Op("callpropvoid", {m.Q("addChild"), 1});
+    concatenated(3);  // off the stage: its own, 5 times at high quality
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    concatenated(1);
+    concatenated(2);
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushstring", {m.S("low")}).Op("setproperty", {m.Q("quality")});
+    concatenated(2);  // the same on the stage
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {4});
+    concatenated(4);
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
+            "(a=210, b=0, c=0, d=5, tx=0, ty=0)|"
+            "(a=1.2999999523162842, b=0.20000001788139343, c=0.10000000894069672, d=1.2000000476837158, tx=40, ty=50)|"
+            "(a=1.709999918937683, b=0.5000000596046448, c=0.3799999952316284, d=1.4800000190734863, tx=125, ty=146)|"
+            "(a=1.709999918937683, b=0.5000000596046448, c=0.3799999952316284, d=1.4800000190734863, tx=125, ty=146)|"
+            "(a=20, b=0, c=0, d=20, tx=0, ty=0)|");
+}
+
 // A display object whose constructor returns before super() is still one
 // a container takes.
 TEST(As3DisplayRules, AnObjectThatNeverCalledSuperCanBeAdded) {

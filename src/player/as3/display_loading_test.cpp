@@ -225,6 +225,27 @@ TEST_F(As3Loading, LoaderShowsAPictureAndSendsInitThenComplete) {
   EXPECT_EQ(bmp.GetPixel(20, 25), (gdi::Color{255, 255, 255}));
 }
 
+// A loaded file's URL starts as the movie's own does, even when a link on
+// the way leads elsewhere: scripts cut one by the other's length.
+TEST_F(As3Loading, ALoadedFilesUrlSharesTheMoviesFolderAsTheMovieNamesIt) {
+  WritePng("blue.png", 4, 4, 0, 0, 1);
+  fs::create_directory_symlink(dir / "sub", dir / "link");
+  As3Movie d;
+  const auto loaderCls = d.Display("Loader"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto heard = d.Tracer("", {"target.url"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("findpropstrict", {request}).Op("pushstring", {m.S("blue.png")}).Op("constructprop", {request, 1});
+    c.Op("callpropvoid", {m.Q("load"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal_2");
+    m.Listen(c, 2, "complete", heard);
+  }, 3);
+  Movie(bytes);
+  const std::string path = (dir / "link" / "movie.swf").string();
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, path),
+            "file://" + (dir / "link" / "blue.png").string() + "|");
+}
+
 TEST_F(As3Loading, TheMovieLoaderInfoCompletesOnceAfterTheFirstFrame) {
   As3Movie d;
   const auto heard = d.Tracer("", {"type", "target.bytesLoaded", "target.bytesTotal", "target.width"});

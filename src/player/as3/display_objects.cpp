@@ -515,6 +515,53 @@ cairo_matrix_t World(As3Display& b, ClipHandle h, bool ownScroll) {
   }
   return w;
 }
+// The chain of a node's matrices up to the main timeline, each as Flash holds
+// it (single precision, whole twips) and moved by its window like World's;
+// false when the chain ends off the stage.
+static bool DeviceChain(As3Display& b, ClipHandle h, bool ownScroll, std::vector<rules::DeviceMatrix>& chain) {
+  for (int guard = 0; guard < 1000 && h != kRootClip && h != kNoClip; ++guard) {
+    Instance* i = b.Node(h);
+    if (!i) break;
+    rules::DeviceMatrix own = rules::DeviceMatrix::From(i->matrix);
+    const auto move = b.stage.ScrollMove(*i);
+    if (ownScroll || guard > 0)
+      own = rules::DeviceMatrix::Move(static_cast<std::int32_t>(std::lround(-move[0] * 20)),
+                                      static_cast<std::int32_t>(std::lround(-move[1] * 20))).Then(own);
+    chain.push_back(own);
+    h = i->parent;
+  }
+  if (h != kRootClip) return false;
+  chain.push_back(rules::DeviceMatrix::From(b.stage.Root().matrix));
+  return true;
+}
+// Samples a pixel of the stage's drawing grid at the script's quality.
+static float DeviceSamples(As3Display& b) {
+  const std::string& q = b.stage.ScriptQuality();
+  if (q == "LOW") return 1;
+  if (q == "MEDIUM") return 2;
+  if (q.starts_with("8X8")) return 8;
+  if (q.starts_with("16X16")) return 16;
+  return 4;
+}
+rules::DeviceMatrix WorldDevice(As3Display& b, ClipHandle h, bool ownScroll, bool* onStage) {
+  std::vector<rules::DeviceMatrix> chain;
+  const bool staged = DeviceChain(b, h, ownScroll, chain);
+  if (onStage) *onStage = staged;
+  if (staged) return rules::ConcatenateForStage(chain, DeviceSamples(b));
+  // Off the stage: the moves' arithmetic from the top down, no grid.
+  rules::DeviceMatrix w = chain.empty() ? rules::DeviceMatrix{} : chain.back();
+  for (std::size_t k = chain.size(); k-- > 1;) w = chain[k - 1].Then(w);
+  return w;
+}
+rules::DeviceMatrix ConcatenatedDevice(As3Display& b, ClipHandle h, bool ofStage) {
+  bool staged = false;
+  rules::DeviceMatrix w;
+  if (!ofStage) w = WorldDevice(b, h, false, &staged);
+  if (staged) return w;
+  rules::DeviceMatrix own;
+  if (Instance* i = ofStage ? nullptr : b.Node(h)) own = rules::DeviceMatrix::From(i->matrix);
+  return rules::OwnInGridUnits(own, DeviceSamples(b));
+}
 // Flash carries points between spaces in whole twips, cut toward zero
 // (globalToLocal gives -21.4 where the exact point is -21.43); a point that
 // is whole but for rounding stays whole.
@@ -532,32 +579,37 @@ static std::array<double, 2> OwnMove(As3Display& b, FlashObject* f) {
   const auto move = b.stage.ScrollMove(*i);
   return {move[0] * 20, move[1] * 20};
 }
+// Points go through the world matrix as Flash holds it: whole twips in and
+// out, each step rounded (see rules::DeviceMatrix).
+static std::int32_t InTwips(double pixels) {
+  const double t = ToCutTwips(pixels);
+  return std::isfinite(t) && std::abs(t) < 2147483647.0 ? static_cast<std::int32_t>(t) : 0;
+}
 NATIVE(DoLocalToGlobal) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   const Value p = m.ArgOr(a, 0);
-  double x = ToCutTwips(m.ToNumber(m.GetProperty(p, "x"))), y = ToCutTwips(m.ToNumber(m.GetProperty(p, "y")));
+  std::int32_t x = InTwips(m.ToNumber(m.GetProperty(p, "x"))), y = InTwips(m.ToNumber(m.GetProperty(p, "y")));
   if (f) {
     const auto move = OwnMove(b, f);
-    x -= move[0], y -= move[1];
-    const cairo_matrix_t w = World(b, f->handle, false);
-    cairo_matrix_transform_point(&w, &x, &y);
+    x -= static_cast<std::int32_t>(std::lround(move[0])), y -= static_cast<std::int32_t>(std::lround(move[1]));
+    WorldDevice(b, f->handle, false).Apply(x, y, x, y);
   }
-  Value args[2] = {Value::Number(CutTwips(x) / 20), Value::Number(CutTwips(y) / 20)};
+  Value args[2] = {Value::Number(x / 20.0), Value::Number(y / 20.0)};
   return Value::Obj(m.Construct(b.pointClass, args));
 }
 NATIVE(DoGlobalToLocal) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   const Value p = m.ArgOr(a, 0);
-  double x = ToCutTwips(m.ToNumber(m.GetProperty(p, "x"))), y = ToCutTwips(m.ToNumber(m.GetProperty(p, "y")));
+  std::int32_t x = InTwips(m.ToNumber(m.GetProperty(p, "x"))), y = InTwips(m.ToNumber(m.GetProperty(p, "y")));
   if (f) {
-    cairo_matrix_t w = World(b, f->handle, false);
-    if (cairo_matrix_invert(&w) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&w, &x, &y);
+    rules::DeviceMatrix back;
+    if (WorldDevice(b, f->handle, false).Invert(back)) back.Apply(x, y, x, y);
     const auto move = OwnMove(b, f);
-    x = CutTwips(x) + move[0], y = CutTwips(y) + move[1];
+    x += static_cast<std::int32_t>(std::lround(move[0])), y += static_cast<std::int32_t>(std::lround(move[1]));
   }
-  Value args[2] = {Value::Number(CutTwips(x) / 20), Value::Number(CutTwips(y) / 20)};
+  Value args[2] = {Value::Number(x / 20.0), Value::Number(y / 20.0)};
   return Value::Obj(m.Construct(b.pointClass, args));
 }
 // The object's space to the stage's in three dimensions, twips: each

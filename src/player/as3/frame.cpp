@@ -94,7 +94,7 @@ void As3Display::RunFrameCode(int frame) {
   codeFramesRun = std::max(codeFramesRun, frame + 1);
   std::vector<Machine::BlockToLoad> blocks;
   for (const auto& b : lib.abcBlocks)
-    if (b.frame == frame) blocks.push_back({b.file, b.name, !(b.flags & avm2::kDoAbcLazyInitialize)});
+    if (b.frame == frame) blocks.push_back({b.file, b.name, !(b.flags & avm2::kDoAbcLazyInitialize), lib.movie.version});
   bool linked = false;
   const auto link = [&] {
     if (linked) return;
@@ -116,12 +116,12 @@ void As3Display::MainFrameReached(int frame) {
   while (codeFramesRun <= frame) RunFrameCode(codeFramesRun);
 }
 
-void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks) {
+void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks, int swfVersion) {
   for (std::size_t i = 0; i < blocks.size();) {
     std::vector<Machine::BlockToLoad> frame;
     const int f = blocks[i].frame;
     for (; i < blocks.size() && blocks[i].frame == f; ++i)
-      frame.push_back({blocks[i].file, blocks[i].name, !(blocks[i].flags & avm2::kDoAbcLazyInitialize)});
+      frame.push_back({blocks[i].file, blocks[i].name, !(blocks[i].flags & avm2::kDoAbcLazyInitialize), swfVersion});
     m.BeginFrame();
     m.LoadTogether(frame, [&m] { m.BeginFrame(); });
   }

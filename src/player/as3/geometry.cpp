@@ -211,16 +211,15 @@ NATIVE(TrGetRelativeMatrix3D) {
   for (std::size_t k = 12; k < 15; ++k) mine[k] /= 20;
   return MakeMatrix3D(m, mine);
 }
-// concatenatedMatrix: the object's matrix and its ancestors', in pixels.
+// concatenatedMatrix: the object's matrix and its ancestors', in pixels,
+// with Flash's single-precision digits.
 NATIVE(TrGetConcatenatedMatrix) {
   TransformObject* t = As<TransformObject>(self);
   As3Display& b = B(m);
-  cairo_matrix_t w;
-  cairo_matrix_init_identity(&w);
-  // An object's own scrollRect moves its contents, not it.
-  if (t && b.Existing(t->handle)) w = World(b, t->handle, false);
-  Value args[6] = {Value::Number(w.xx), Value::Number(w.yx), Value::Number(w.xy),
-                   Value::Number(w.yy), Value::Number(w.x0 / 20.0), Value::Number(w.y0 / 20.0)};
+  rules::DeviceMatrix w;
+  if (t && (t->ofStage || b.Existing(t->handle))) w = ConcatenatedDevice(b, t->handle, t->ofStage);
+  Value args[6] = {Value::Number(w.a), Value::Number(w.b), Value::Number(w.c),
+                   Value::Number(w.d), Value::Number(w.tx / 20.0), Value::Number(w.ty / 20.0)};
   return Value::Obj(m.Construct(b.matrixClass, args));
 }
 // pixelBounds: the object's bounds on the stage, out to whole pixels.
@@ -630,6 +629,12 @@ NATIVE(CtSetColor) {
   Set(m, self, "redOffset", (c >> 16) & 255), Set(m, self, "greenOffset", (c >> 8) & 255), Set(m, self, "blueOffset", c & 255);
   return Value();
 }
+NATIVE(CtToString) {
+  std::string out = "(";
+  for (const char* n : {kRedM, kGreenM, kBlueM, kAlphaM, kRedO, kGreenO, kBlueO, kAlphaO})
+    out += std::string(out.size() > 1 ? ", " : "") + n + "=" + m.ToString(Get(m, self, n));
+  return m.Str(out + ")");
+}
 NATIVE(CtConcat) {
   const Value o = m.ArgOr(a, 0);
   for (const char* ch : {"red", "green", "blue", "alpha"}) {
@@ -736,6 +741,7 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::ColorTransform", "color", Member::kGetter, CtGetColor},
     {"flash.geom::ColorTransform", "color", Member::kSetter, CtSetColor},
     {"flash.geom::ColorTransform", "concat", Member::kMethod, CtConcat},
+    {"flash.geom::ColorTransform", "toString", Member::kMethod, CtToString},
 };
 
 constexpr ClassRow kGeometryClasses[] = {

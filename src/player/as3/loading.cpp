@@ -602,7 +602,7 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
         loadedSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), std::make_pair(&loaded, id));
       if (const Character* d = loaded.Find(id)) loadedClasses.emplace(d, name);
     }
-    LoadAbcBlocks(m, loaded.abcBlocks);
+    LoadAbcBlocks(m, loaded.abcBlocks, loaded.movie.version);
   });
   if (!playing) {
     m.Log("a movie a Loader loaded could not be read");
@@ -694,8 +694,12 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     ok = !file.empty() && ReadScriptFile(file, bytes);
     // A Loader's file is known by its whole URL, its query kept.
     if (ok && by->owner.IsObject() && !IsUrl(l.url)) {
+      // Under the movie's folder as the movie's own URL names it, links
+      // on the way kept, so that the two URLs share their start.
       std::error_code ec;
-      const auto whole = std::filesystem::absolute(file, ec);
+      const auto base = std::filesystem::weakly_canonical(stage.MovieFolder(), ec);
+      const auto rel = ec ? std::filesystem::path() : file.lexically_relative(base);
+      const auto whole = std::filesystem::absolute(rel.empty() ? file : stage.MovieFolder() / rel, ec);
       const auto q = l.url.find('?');
       if (!ec) by->url = "file://" + whole.lexically_normal().string() + (q == std::string::npos ? "" : l.url.substr(q));
     }

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/error_messages.h"
 #include "player/avm2/fixed_digits.h"
 #include "player/rules/flash_case.h"
 #include "player/text/text_encoding.h"
@@ -919,7 +920,6 @@ NATIVE(ArrSortOn) {
 
 NATIVE(ErrorCtor) {
   Object* o = m.ToObject(self);
-  if (o->kind == ObjectKind::kError) static_cast<ErrorObject*>(o)->stack = m.StackTrace();
   o->SetDyn(m.Intern("message"), m.Str(ArgStr(m, a, 0, "")));
   o->SetDyn(m.Intern("errorID"), Value::Int(static_cast<std::int32_t>(ArgNum(m, a, 1, 0))));
   // The name comes from the prototype (Error.prototype.name), so that a
@@ -950,7 +950,39 @@ NATIVE(ErrorStack) {
   const std::string stack = static_cast<ErrorObject*>(o)->stack;
   return m.Str(m.ToString(self) + stack);
 }
-Object* NewErrorObject(Machine& m, Class*) { return m.heap().New<ErrorObject>(); }
+// The stack is recorded where the error is made, before its constructor
+// (a subclass's included) runs, as Flash records it.
+Object* NewErrorObject(Machine& m, Class*) {
+  ErrorObject* e = m.heap().New<ErrorObject>();
+  e->stack = m.StackTrace();
+  return e;
+}
+// Error.getErrorMessage(id): Flash's text for an error number, unfilled.
+NATIVE(ErrorGetErrorMessage) {
+  (void)self;
+  return m.Str(FlashErrorMessage(m.ToInt(m.ArgOr(a, 0)), {}, false));
+}
+// Error.throwError(type, id, ...details): throws a new `type` with Flash's
+// text for `id`, filled with the details (six at most, as Flash takes).
+NATIVE(ErrorThrowError) {
+  (void)self;
+  const Value type = m.ArgOr(a, 0);
+  const std::uint32_t id = m.ToUint(m.ArgOr(a, 1));
+  Machine::NativeFrame frame(m, "Error$/throwError");
+  // Flash fills the text through String.replace with a function, which
+  // converts only the details the text has places for.
+  std::vector<std::string> details;
+  if (const auto text = FlashErrorTemplate(static_cast<int>(id))) {
+    Machine::NativeFrame function(m, "Function/<anonymous>");
+    Machine::NativeFrame replace(m, "String$/_replace");
+    for (std::size_t i = 2; i < a.size() && i < 8; ++i) {
+      const bool used = text->find("%" + std::to_string(i - 1)) != std::string_view::npos;
+      details.push_back(used ? m.ToString(a[i]) : std::string());
+    }
+  }
+  Value args[2] = {m.Str(FlashErrorMessage(static_cast<int>(id), details)), Value::Number(id)};
+  throw ScriptThrow{m.ConstructValue(type, args)};
+}
 
 // ---- Math
 
@@ -1508,6 +1540,8 @@ void InstallBuiltins(Machine& m) {
   SetNativeCtor(m, error, ErrorCtor);
   m.AddMethod(error, "toString", ErrorToString);
   m.AddMethod(error, "getStackTrace", ErrorStack);
+  m.AddMethod(error, "getErrorMessage", ErrorGetErrorMessage, true);
+  m.AddMethod(error, "throwError", ErrorThrowError, true);
   auto named = [&m](Class* c) { c->prototype->SetDyn(m.Intern("name"), m.Str(c->name)); };
   named(error);
   // Error.prototype is itself an Error: its message is "Error", and toString

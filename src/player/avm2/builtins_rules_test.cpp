@@ -384,6 +384,17 @@ TEST_F(As3Rules, LargeNumbersShowTheirFirstFifteenDigitsCutNotRounded) {
                       "1.79769313486231e+308|");
 }
 
+// A number exactly halfway between its shortest digits and the next ones
+// up prints the upper, as Flash printed these single-precision results;
+// one that is not halfway keeps its shortest digits.
+TEST_F(As3Rules, NumbersHalfwayBetweenShortestDigitsRoundUp) {
+  AbcCode c;
+  for (double d : {966.67828369140625, 901.47088623046875, -28.4839019775390625, 1.2345678901234567, 0.1 + 0.2})
+    Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(d)}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "966.6782836914063|901.4708862304688|-28.483901977539063|1.2345678901234567|0.30000000000000004|");
+}
+
 TEST_F(As3Rules, ArraysReadPastTheirEndThroughTheirPrototypes) {
   const auto index = a.MultinameL(a.NsSet({pub}));
   AbcCode c;

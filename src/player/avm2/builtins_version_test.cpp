@@ -83,5 +83,47 @@ TEST_F(SwfVersion, NumericSortBeforeSwf11WrapsTheDifferenceOfSmallWholeNumbers) 
   EXPECT_EQ(RunAs(11, body), "-245000000,87000000|-273000000,287000000|-2,1.5,3|");
 }
 
+// x.appendChild(x.child(0)[0]): from SWF 21 the node leaves its place first.
+void AppendOwnChild(AbcBuilder& a, std::uint32_t pub, AbcCode& c) {
+  const auto q = [&](std::string_view n) { return a.QName(pub, n); };
+  c.Op("findpropstrict", {q("XML")}).Op("pushstring", {a.String("<r><a/></r>")}).Op("constructprop", {q("XML"), 1}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("getlocal_1").Op("pushbyte", {0}).Op("callproperty", {q("child"), 1});
+  c.Op("pushbyte", {0}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))}).Op("callpropvoid", {q("appendChild"), 1});
+  c.Op("findpropstrict", {q("trace")}).Op("getlocal_1").Op("callproperty", {q("children"), 0});
+  c.Op("callproperty", {q("length"), 0}).Op("callpropvoid", {q("trace"), 1});
+}
+
+TEST_F(SwfVersion, AppendChildMovesANodeFromSwf21) {
+  const auto body = [&](AbcCode& c) { AppendOwnChild(a, pub, c); };
+  EXPECT_EQ(RunAs(20, body), "2|");
+  EXPECT_EQ(RunAs(21, body), "1|");
+}
+
+// A loaded movie's code follows its own version, not the main movie's:
+// the rules ask the block of the running code.
+TEST(SwfVersionOfBlocks, EachBlockFollowsTheVersionOfItsMovie) {
+  std::vector<std::shared_ptr<const AbcFile>> files;
+  for (int i = 0; i < 2; ++i) {
+    AbcBuilder a;
+    const auto pub = a.Namespace(NamespaceKind::kPackage, "");
+    AbcCode c;
+    AppendOwnChild(a, pub, c);
+    c.Op("returnvoid");
+    const auto init = a.Method(MethodInfo{});
+    a.Body(MethodBody{.method = init, .maxStack = 8, .localCount = 4, .maxScopeDepth = 4}, c);
+    a.Script({.init = init});
+    files.push_back(std::make_shared<AbcFile>(ParseAbc(a.Bytes())));
+  }
+  Machine m;
+  m.swfVersion = 20;
+  std::vector<std::string> traced;
+  m.traceSink = [&](const std::string& s) { traced.push_back(s); };
+  const Machine::BlockToLoad main[] = {{files[0], "main", true, 20}};
+  const Machine::BlockToLoad loaded[] = {{files[1], "loaded", true, 21}};
+  m.LoadTogether(main);
+  m.LoadTogether(loaded);
+  EXPECT_EQ(traced, (std::vector<std::string>{"2", "1"}));
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

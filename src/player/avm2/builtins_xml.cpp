@@ -1205,6 +1205,13 @@ NATIVE(XmlAppendChild) {
       SetContent(m, c, v);
       InsertAt(m, x, x->kids.size(), Value::Obj(c));
     } else {
+      // From SWF 21 a node leaves its parent before it is appended.
+      XmlObject* n = AsXml(v);
+      if (n && !n->list && n->kind != NodeKind::kAttribute && n->parent && !m.SwfBefore(21)) {
+        auto& kids = n->parent->kids;
+        kids.erase(std::remove(kids.begin(), kids.end(), n), kids.end());
+        n->parent = nullptr;
+      }
       InsertAt(m, x, x->kids.size(), v);
     }
   }

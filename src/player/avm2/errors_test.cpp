@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "player/avm2/machine_test_support.h"
+#include "player/avm2/error_messages.h"
 
 namespace quarvel::avm2 {
 namespace {
@@ -124,6 +125,43 @@ TEST(ErrorFrames, NativeFramesListThePlayersOwnStepsInnermostFirst) {
     EXPECT_EQ(m.StackTrace(), "\n\tat flash.display::Shader/set byteCode()\n\tat flash.display::Shader/set byteCode()");
   }
   EXPECT_EQ(m.StackTrace(), "");
+}
+
+// Flash's table of error texts: getErrorMessage gives the text unfilled,
+// throwError throws the class it is given with the text filled by at most
+// six details, and a number without text is only "Error #n".
+TEST_F(Errors, ErrorTextsComeFromFlashsTable) {
+  AbcCode c;
+  for (int id : {1009, 1001, 5, -1}) {
+    Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("Error")}).Op("pushint", {a.Int(id)}); Call(x, "getErrorMessage", 1); });
+  }
+  c.Label("t");
+  // Eight details for a text of eight places: the last two stay empty.
+  c.Op("getlex", {Q("Error")}).Op("getlex", {Q("RangeError")}).Op("pushshort", {3723});
+  for (char ch = 'a'; ch <= 'h'; ++ch) c.Op("pushstring", {S(std::string(1, ch))});
+  Call(c, "throwError", 10);
+  c.Op("pop");
+  c.Label("e").Branch("jump", "after");
+  c.Label("h").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlex", {Q("RangeError")}).Op("istypelate"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("errorID")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "getStackTrace", 0); });
+  c.Label("after");
+  c.Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
+  a.Script({.init = init});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "Error #1009: Cannot access a property or method of a null object reference.|"
+                      "Error #1001: The method %1 is not implemented.|Error #5|Error #-1|true|3723|"
+                      "RangeError: Error #3723: Invalid Context3D bounds. Context3D instance bounds must be contained "
+                      "within Stage bounds in constrained mode. Requested Context3D bounds were (a,b,c,d), stage bounds "
+                      "are (e,f,,).\n\tat Error$/throwError()\n\tat global$init()|");
+  const std::string one[] = {"40"};
+  EXPECT_EQ(FlashErrorMessage(1003, one), "Error #1003: The radix argument must be between 2 and 36; got 40.");
 }
 
 TEST_F(Errors, StackTraceStartsWithWhatToStringSaysNow) {

@@ -84,6 +84,7 @@ void Machine::LoadTogether(std::span<const BlockToLoad> blocks, const std::funct
   for (const auto& b : blocks) {
     const std::size_t before = units_.size();
     Load(b.file, b.name, false);
+    if (units_.size() > before) units_.back()->swfVersion = b.swfVersion;
     if (b.eager && units_.size() > before) eager.push_back(units_.back().get());
   }
   for (AbcUnit* u : eager) {

@@ -1205,6 +1205,11 @@ Machine::NativeFrame::NativeFrame(Machine& m, const std::string& traceName) : m_
 
 Machine::NativeFrame::~NativeFrame() { m_.frames_.pop_back(); }
 
+int Machine::RunningSwfVersion() const {
+  const AbcUnit* u = frames_.empty() ? nullptr : frames_.back()->unit;
+  return u && u->swfVersion > 0 ? u->swfVersion : swfVersion;
+}
+
 std::string Machine::StackTrace() const {
   std::string out;
   for (auto it = frames_.rbegin(); it != frames_.rend(); ++it) {

@@ -362,6 +362,8 @@ struct AbcUnit {
   std::vector<Name> staticNames;
   std::vector<bool> staticNameReady;
   std::string name;
+  // The SWF version of the movie the block came from (0: the machine's).
+  int swfVersion = 0;
 };
 
 // Caps on one frame's scripts, as the ActionScript 1/2 machine has.
@@ -395,6 +397,7 @@ class Machine {
     std::shared_ptr<const AbcFile> file;
     std::string_view name;
     bool eager = true;
+    int swfVersion = 0;  // of the movie it came from; 0: the machine's
   };
   void LoadTogether(std::span<const BlockToLoad> blocks, const std::function<void()>& beforeEntry = {});
 
@@ -637,8 +640,14 @@ class Machine {
 
   // The SWF version of the movie the scripts came from: some rules of the
   // core library follow the version a movie was made for (0: the newest).
+  // A loaded movie's code follows its own: the rules ask the version of
+  // the running code's block.
   int swfVersion = 0;
-  bool SwfBefore(int version) const { return swfVersion > 0 && swfVersion < version; }
+  int RunningSwfVersion() const;
+  bool SwfBefore(int version) const {
+    const int v = RunningSwfVersion();
+    return v > 0 && v < version;
+  }
 
   // Per-kind data the display binding hangs on the machine.
   void* host = nullptr;

@@ -73,6 +73,45 @@ double StringToNumber(std::string_view s) {
   return v;
 }
 
+namespace {
+void RoundHalfUp(double d, std::string& digits, int& e) {
+  // Shorter digits are never halfway: two such neighbours lie more than a
+  // unit of d's last place apart, so only one of them reads back.
+  if (digits.size() < 15) return;
+  char exact[1024];
+  const auto r = std::to_chars(exact, exact + sizeof exact, d, std::chars_format::scientific, 800);
+  if (r.ec != std::errc{}) return;
+  const std::string_view all(exact, static_cast<std::size_t>(r.ptr - exact));
+  const auto epos = all.find('e');
+  if (epos == std::string_view::npos || std::atoi(all.data() + epos + 1) != e) return;
+  std::string whole;
+  for (std::size_t i = 0; i < epos; ++i)
+    if (all[i] != '.') whole += all[i];
+  const std::size_t k = digits.size();
+  if (whole.size() <= k || whole.compare(0, k, digits) != 0 || whole[k] != '5') return;
+  if (whole.find_first_not_of('0', k + 1) != std::string::npos) return;
+  std::string up = digits;
+  std::size_t i = k;
+  while (i > 0 && up[i - 1] == '9') up[--i] = '0';
+  int upE = e;
+  if (i == 0) {
+    up.insert(up.begin(), '1');
+    up.pop_back();
+    ++upE;
+  } else {
+    ++up[i - 1];
+  }
+  // Only a form that still reads back to d.
+  const std::string text = up.substr(0, 1) + "." + up.substr(1) + "e" + std::to_string(upE);
+  double back = 0;
+  const auto pr = std::from_chars(text.data(), text.data() + text.size(), back);
+  if (pr.ec != std::errc{} || back != d) return;
+  while (up.size() > 1 && up.back() == '0') up.pop_back();
+  digits = up;
+  e = upE;
+}
+}  // namespace
+
 std::string NumberToString(double d) {
   if (std::isnan(d)) return "NaN";
   if (d == 0) return "0";
@@ -87,7 +126,11 @@ std::string NumberToString(double d) {
   for (std::size_t i = 0; i < epos; ++i)
     if (sci[i] != '.') digits += sci[i];
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  const int e = std::atoi(sci.c_str() + epos + 1);
+  int e = std::atoi(sci.c_str() + epos + 1);
+  // Where d lies exactly halfway between the shortest digits and the next
+  // ones up, Flash takes the upper (966.67828369140625 prints as
+  // 966.6782836914063); the shortest form breaks that tie to even.
+  RoundHalfUp(std::fabs(d), digits, e);
   const int k = static_cast<int>(digits.size());
   const int n = e + 1;
   std::string out = d < 0 ? "-" : "";

@@ -4,6 +4,7 @@
 
 #include "player/render/blend_modes.h"
 #include "player/rules/calendar.h"
+#include "player/rules/device_matrix.h"
 #include "player/rules/geom_matrix.h"
 
 namespace quarvel::player::rules {
@@ -121,6 +122,58 @@ TEST(FlashBlendModes, NamesNumbersAndOperators) {
   // Drawn pixel by pixel or as plain layers.
   for (const char* name : {"normal", "layer", "subtract", "invert", "shader"})
     EXPECT_EQ(BlendOperator(BlendModeNumber(name)), CAIRO_OPERATOR_OVER) << name;
+}
+
+// The digits Flash Player printed for these matrices (Transform.concatenatedMatrix,
+// globalToLocal, localToGlobal of a sprite at (1.3, 0.2, 0.1, 1.2, 40, 50) on
+// the stage and a child at (1.3, 0.2, 0.2, 1.2, 60, 70) in it).
+TEST(FlashDeviceMatrix, ConcatenatesForTheStageWithFlashsDigits) {
+  const DeviceMatrix outer{1.3f, 0.2f, 0.1f, 1.2f, 800, 1000}, inner{1.3f, 0.2f, 0.2f, 1.2f, 1200, 1400};
+  for (float samples : {1.0f, 2.0f, 4.0f, 8.0f, 16.0f}) {
+    const DeviceMatrix top[] = {outer, {}};
+    const DeviceMatrix o = ConcatenateForStage(top, samples);
+    EXPECT_EQ(double{o.a}, 1.2999999523162842);
+    EXPECT_EQ(double{o.b}, 0.20000001788139343);  // one unit in the last place above 0.2f
+    EXPECT_EQ(double{o.c}, 0.10000000894069672);
+    EXPECT_EQ(double{o.d}, 1.2000000476837158);
+    EXPECT_EQ(o.tx, 800);
+    EXPECT_EQ(o.ty, 1000);
+    const DeviceMatrix both[] = {inner, outer, {}};
+    const DeviceMatrix w = ConcatenateForStage(both, samples);
+    EXPECT_EQ(double{w.a}, 1.709999918937683);
+    EXPECT_EQ(double{w.b}, 0.5000000596046448);
+    EXPECT_EQ(double{w.c}, 0.3799999952316284);
+    EXPECT_EQ(double{w.d}, 1.4800000190734863);
+    EXPECT_EQ(w.tx, 2500);
+    EXPECT_EQ(w.ty, 2920);
+  }
+  // An object off the stage reports its own matrix in the grid's units.
+  const DeviceMatrix own{42, 0, 0, 1, 0, 0};
+  EXPECT_EQ(double{OwnInGridUnits(own, 2).a}, 420);
+  EXPECT_EQ(double{OwnInGridUnits(own, 2).d}, 10);
+  EXPECT_EQ(double{OwnInGridUnits({}, 4).a}, 5);
+}
+
+TEST(FlashDeviceMatrix, PointsAreRoundedToTwipsAtEachStep) {
+  // globalToLocal of (10, 20) pixels under the outer sprite: Flash prints
+  // (-21.4, -21.4), where one rounding of the exact -428.57 twips gives -21.45.
+  const DeviceMatrix outer{1.3f, 0.2f, 0.1f, 1.2f, 800, 1000};
+  DeviceMatrix back;
+  ASSERT_TRUE(outer.Invert(back));
+  std::int32_t x = 0, y = 0;
+  back.Apply(200, 400, x, y);
+  EXPECT_EQ(x, -428);
+  EXPECT_EQ(y, -428);
+  outer.Apply(200, 400, x, y);  // localToGlobal: (55, 76)
+  EXPECT_EQ(x, 1100);
+  EXPECT_EQ(y, 1520);
+  EXPECT_FALSE((DeviceMatrix{1, 2, 2, 4, 0, 0}.Invert(back)));
+  // Nearest, ties to even; what is not finite is 0, what is too large the lowest.
+  EXPECT_EQ(RoundTwips(2.5f), 2);
+  EXPECT_EQ(RoundTwips(3.5f), 4);
+  EXPECT_EQ(RoundTwips(-2.5f), -2);
+  EXPECT_EQ(RoundTwips(std::nanf("")), 0);
+  EXPECT_EQ(RoundTwips(3e9f), INT32_MIN);
 }
 
 }  // namespace
