@@ -143,25 +143,39 @@ std::uint8_t* AllocSurface(void* ctx, int w, int h) {
 }
 
 // Old encoders wrote an extra EOI+SOI pair at the start or between tables
-// and image; libjpeg wants one clean stream.
-std::vector<std::uint8_t> CleanJpeg(std::span<const std::uint8_t> d) {
-  std::vector<std::uint8_t> out;
-  out.reserve(d.size());
-  std::size_t i = 0;
-  if (d.size() >= 4 && d[0] == 0xFF && d[1] == 0xD9 && d[2] == 0xFF && d[3] == 0xD8) i = 4;
-  for (; i < d.size(); ++i) {
-    if (i + 3 < d.size() && d[i] == 0xFF && d[i + 1] == 0xD9 && d[i + 2] == 0xFF && d[i + 3] == 0xD8 && i > 0) {
-      i += 3;
-      continue;
+// and image; libjpeg wants one clean stream. Each pair is cut, from the
+// left, where it starts: the bytes around a cut are not searched again. A
+// stream without one is used where it lies.
+class CleanJpeg {
+ public:
+  explicit CleanJpeg(std::span<const std::uint8_t> d) : bytes_(d) {
+    static constexpr std::uint8_t kPair[4] = {0xFF, 0xD9, 0xFF, 0xD8};
+    const auto next = [&](const std::uint8_t* from) {
+      return std::search(from, d.data() + d.size(), std::begin(kPair), std::end(kPair));
+    };
+    const std::uint8_t* end = d.data() + d.size();
+    const std::uint8_t* pair = next(d.data());
+    if (pair == end) return;
+    cleaned_.reserve(d.size());
+    for (const std::uint8_t* from = d.data(); from < end; pair = next(from)) {
+      cleaned_.insert(cleaned_.end(), from, pair);
+      from = pair == end ? end : pair + 4;
     }
-    out.push_back(d[i]);
+    bytes_ = cleaned_;
   }
-  return out;
-}
+  CleanJpeg(const CleanJpeg&) = delete;
+  CleanJpeg& operator=(const CleanJpeg&) = delete;
+  const std::uint8_t* data() const { return bytes_.data(); }
+  std::size_t size() const { return bytes_.size(); }
+
+ private:
+  std::vector<std::uint8_t> cleaned_;
+  std::span<const std::uint8_t> bytes_;
+};
 
 JpegSurface DecodeJpeg(std::span<const std::uint8_t> data, std::span<const std::uint8_t> tables) {
-  auto clean = CleanJpeg(data);
-  auto cleanTables = CleanJpeg(tables);
+  const CleanJpeg clean(data);
+  const CleanJpeg cleanTables(tables);
   JpegSurface img;
   char error[JMSG_LENGTH_MAX] = {0};
   if (!DecodeJpegRaw(cleanTables.data(), cleanTables.size(), clean.data(), clean.size(), AllocSurface, &img, error)) {
@@ -476,8 +490,8 @@ std::optional<PictureSize> JpegTagImageSize(std::span<const std::uint8_t> image,
     h = gif->SHeight;
     DGifCloseFile(gif, &error);
   } else {
-    const auto clean = CleanJpeg(image);
-    const auto cleanTables = CleanJpeg(tables);
+    const CleanJpeg clean(image);
+    const CleanJpeg cleanTables(tables);
     if (!ReadJpegSize(cleanTables.data(), cleanTables.size(), clean.data(), clean.size(), &w, &h)) return std::nullopt;
   }
   if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return std::nullopt;

@@ -283,6 +283,16 @@ TEST(ImageDecoder, JpegPixelsAreTheDecodersRgbInEveryPixel) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) wrong += Pixel(s.get(), x, y) != want[static_cast<std::size_t>(y) * w + x];
     EXPECT_EQ(wrong, 0);
+    // Old writers' end-and-start pairs, in front and between the start
+    // marker and the rest, are cut out wherever they stand.
+    std::vector<std::uint8_t> legacy{0xFF, 0xD9, 0xFF, 0xD8, 0xFF, 0xD8, 0xFF, 0xD9, 0xFF, 0xD8};
+    legacy.insert(legacy.end(), jpeg.begin() + 2, jpeg.end());
+    const auto l = DecodeJpegTagImage(legacy, {}, {});
+    ASSERT_EQ(cairo_image_surface_get_width(l.get()), w);
+    wrong = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) wrong += Pixel(l.get(), x, y) != want[static_cast<std::size_t>(y) * w + x];
+    EXPECT_EQ(wrong, 0);
     // With an alpha plane each colour is capped by its pixel's alpha.
     std::vector<std::uint8_t> alpha(static_cast<std::size_t>(w) * h);
     for (std::size_t i = 0; i < alpha.size(); ++i) alpha[i] = static_cast<std::uint8_t>(i * 5);
