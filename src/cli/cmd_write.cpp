@@ -14,8 +14,6 @@
 #include <span>
 #include <utility>
 
-#include <unistd.h>
-
 #include "avi/save_to_avi.h"
 #include "capture/frame_store.h"
 #include "cli/commands.h"
@@ -178,13 +176,15 @@ void WriteGif(const std::string& out, const GifOptions& options, gif::BuildResul
     for (const gif::TStream& p : pieces) size += p.size();
     CheckInterrupted(out);
     if (!own_in_file || rewritten) {
-      if (own_in_file && written) {
+      if (own_in_file) {
+        // The smaller rewrite in place of the own file, which may not even
+        // have fitted on the disk: what it left is thrown away.
+        std::fclose(std::exchange(file, nullptr));
         errno = 0;
-        if (std::fflush(file) != 0 || ::ftruncate(::fileno(file), 0) != 0) {
-          written = false;
-          err = errno;
-        }
-        std::rewind(file);
+        file = std::fopen(temp.c_str(), "wb");
+        if (!file) throw CommandError(out + ": cannot write: " + std::strerror(errno));
+        written = true;
+        err = 0;
       }
       for (const gif::TStream& p : pieces) put(p);
     }
