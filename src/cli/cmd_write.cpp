@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <span>
 #include <utility>
 
 #include "avi/save_to_avi.h"
@@ -126,37 +127,70 @@ gif::BuildOptions GifBuildOptions(const GifOptions& options, const StoreInfo& st
 // The built animation, optimised unless asked not to, written in place of `out`.
 void WriteGif(const std::string& out, const GifOptions& options, gif::BuildResult& result, long long frames,
               Progress& progress) {
-  std::vector<gif::TStream> pieces;
-  if (options.optimize) {
-    try {
-      gif::OptimizeOptions optimize;
-      optimize.trial = !options.thorough;
-      pieces = gif::OptimizeAnimation(*result.image, optimize, &CaptureStopRequested, &result.images).pieces;
-    } catch (const gif::OptimizeStopped&) {
-      CheckInterrupted(out);
-      throw;
-    }
-  } else {
-    result.image->SaveToStream(pieces.emplace_back());
-  }
   std::size_t size = 0;
-  for (const gif::TStream& p : pieces) size += p.size();
-  CheckInterrupted(out);
   WriteAtomically(out, [&](const std::string& temp) {
     errno = 0;
     std::FILE* file = std::fopen(temp.c_str(), "wb");
     if (!file) throw CommandError(out + ": cannot write: " + std::strerror(errno));
+    struct Closer {
+      std::FILE*& file;
+      ~Closer() {
+        if (file) std::fclose(file);
+      }
+    } closer{file};
+    bool written = true;
+    int err = 0;
     // A megabyte a call at most: one call for a 70 MB GIF took ten times
     // as long in the kernel as the same bytes in pieces.
-    constexpr std::size_t kPiece = std::size_t(1) << 20;
-    bool written = true;
-    for (const gif::TStream& bytes : pieces)
+    const auto put = [&](std::span<const std::uint8_t> bytes) {
+      constexpr std::size_t kPiece = std::size_t(1) << 20;
       for (std::size_t at = 0; written && at < bytes.size(); at += kPiece) {
         const std::size_t n = std::min(kPiece, bytes.size() - at);
         written = std::fwrite(bytes.data() + at, 1, n, file) == n;
+        if (!written) err = errno;
       }
-    const int err = errno;
-    if (std::fclose(file) != 0 || !written) throw CommandError(out + ": cannot write: " + std::strerror(err ? err : errno ? errno : EIO));
+    };
+    std::vector<gif::TStream> pieces;
+    // The own file goes into the file while the rewrite is tried; it stays
+    // there unless the rewrite comes out smaller.
+    bool own_in_file = false, rewritten = false;
+    if (options.optimize) {
+      try {
+        gif::OptimizeOptions optimize;
+        optimize.trial = !options.thorough;
+        gif::OptimizedFile optimized =
+            gif::OptimizeAnimation(*result.image, optimize, &CaptureStopRequested, &result.images,
+                                   [&](const std::vector<std::span<const std::uint8_t>>& own) {
+                                     own_in_file = true;
+                                     for (const auto& piece : own) put(piece);
+                                   });
+        rewritten = optimized.rewritten;
+        pieces = std::move(optimized.pieces);
+      } catch (const gif::OptimizeStopped&) {
+        CheckInterrupted(out);
+        throw;
+      }
+    } else {
+      result.image->SaveToStream(pieces.emplace_back());
+    }
+    for (const gif::TStream& p : pieces) size += p.size();
+    CheckInterrupted(out);
+    if (!own_in_file || rewritten) {
+      if (own_in_file) {
+        // The smaller rewrite in place of the own file, which may not even
+        // have fitted on the disk: what it left is thrown away.
+        std::fclose(std::exchange(file, nullptr));
+        errno = 0;
+        file = std::fopen(temp.c_str(), "wb");
+        if (!file) throw CommandError(out + ": cannot write: " + std::strerror(errno));
+        written = true;
+        err = 0;
+      }
+      for (const gif::TStream& p : pieces) put(p);
+    }
+    std::FILE* const closing = std::exchange(file, nullptr);
+    if (std::fclose(closing) != 0 || !written)
+      throw CommandError(out + ": cannot write: " + std::strerror(err ? err : errno ? errno : EIO));
   });
   progress.End(out + ": " + std::to_string(frames) + " frames (" + std::to_string(result.optimized_frames) +
                " optimised), " + std::to_string(size) + " bytes");

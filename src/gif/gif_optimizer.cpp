@@ -4,9 +4,12 @@
 #include <array>
 #include <atomic>
 #include <cassert>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <span>
 #include <tuple>
 
@@ -1242,19 +1245,41 @@ std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int t
   return frames;
 }
 
+// The own file's signature and header, before its frames.
+TStream PlainHead(const TGIFImage& image) {
+  const char* magic = image.Version() == gv89a ? "GIF89a" : "GIF87a";
+  TStream head(magic, magic + 6);
+  image.Header().SaveToStream(head);
+  return head;
+}
+
+constexpr std::uint8_t kTrailer = 0x3B;
+
 // The image's own file from its frames: what SaveToStream writes, in pieces.
 std::vector<TStream> PlainFile(const TGIFImage& image, std::vector<PlainFrame>&& frames) {
   std::vector<TStream> pieces;
   pieces.reserve(2 * frames.size() + 2);
-  const char* magic = image.Version() == gv89a ? "GIF89a" : "GIF87a";
-  TStream& head = pieces.emplace_back(magic, magic + 6);
-  image.Header().SaveToStream(head);
+  pieces.push_back(PlainHead(image));
   for (PlainFrame& f : frames) {
     pieces.push_back(std::move(f.head));
     pieces.push_back(std::move(f.image));
   }
-  pieces.push_back(TStream{0x3B});
+  pieces.push_back(TStream{kTrailer});
   return pieces;
+}
+
+// The same file handed to a sink, the frames left where they are.
+void HandOwnFile(const TGIFImage& image, const std::vector<PlainFrame>& frames, const OwnFileSink& sink) {
+  const TStream head = PlainHead(image);
+  std::vector<std::span<const std::uint8_t>> pieces;
+  pieces.reserve(2 * frames.size() + 2);
+  pieces.emplace_back(head);
+  for (const PlainFrame& f : frames) {
+    pieces.emplace_back(f.head);
+    pieces.emplace_back(f.image);
+  }
+  pieces.emplace_back(&kTrailer, 1);
+  sink(pieces);
 }
 
 std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames, FrameRange range) {
@@ -1339,15 +1364,35 @@ TStream OptimizedFile::Bytes() const {
 }
 
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options,
-                                const std::function<bool()>& stop, FrameImages* ahead) {
+                                const std::function<bool()>& stop, FrameImages* ahead, const OwnFileSink& own_file) {
   OptimizedFile result;
   // The own frames are written while the rewrite's first pass runs: its
-  // second pass keeps any of them that nothing beats.
+  // second pass keeps any of them that nothing beats. Then, on the same
+  // thread, the sink takes them; the rewrite reads them meanwhile, and
+  // nothing changes them until both are done.
   std::optional<std::vector<PlainFrame>> plain;
+  std::mutex mutex;
+  std::condition_variable known;
+  bool plain_known = false;
+  std::exception_ptr plain_error;
   BackgroundJob own;
-  own.Start([&] { plain = PlainFrames(image, options.threads, stop, ahead); });
+  own.Start([&] {
+    try {
+      plain = PlainFrames(image, options.threads, stop, ahead);
+    } catch (...) {
+      plain_error = std::current_exception();
+    }
+    {
+      std::lock_guard lock(mutex);
+      plain_known = true;
+    }
+    known.notify_all();
+    if (plain && own_file) HandOwnFile(image, *plain, own_file);
+  });
   const auto own_frames = [&]() -> const std::vector<PlainFrame>* {
-    own.Wait();
+    std::unique_lock lock(mutex);
+    known.wait(lock, [&] { return plain_known; });
+    if (plain_error) std::rethrow_exception(plain_error);
     return plain ? &*plain : nullptr;
   };
   std::optional<TStream> rewritten;
@@ -1358,6 +1403,7 @@ OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& o
     rewritten = Rewrite(image, options, own_frames, stop,
                         Replay(image, image.Width(), image.Height(), WideLoops(options), 0), image.Images().Count());
   }
+  own_frames();
   own.Wait();
   if (stop && stop()) throw OptimizeStopped();
   if (plain) {

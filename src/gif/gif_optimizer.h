@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include <functional>
@@ -59,11 +60,20 @@ struct OptimizedFile {
   TStream Bytes() const;  // the pieces joined
 };
 
+// Takes the bytes of the image's own file, in order, while the rewrite is
+// tried: a caller writes them meanwhile, and need not write them again when
+// the own file wins. Runs on a thread of its own.
+using OwnFileSink = std::function<void(const std::vector<std::span<const std::uint8_t>>& pieces)>;
+
 // The smaller of the image's own file and its rewrite. `stop` is asked
 // between frames: true ends the work with OptimizeStopped (Ctrl-C).
 // `ahead` holds frames' image bytes encoded before (BuildResult::images),
-// taken (moved out) in place of encoding those frames again.
+// taken (moved out) in place of encoding those frames again. `own_file`,
+// when given, is handed the own file as soon as its frames are written
+// (not when a frame cannot be written: the image then writes itself), and
+// has returned before this does; its error is rethrown here.
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options = {},
-                                const std::function<bool()>& stop = {}, FrameImages* ahead = nullptr);
+                                const std::function<bool()>& stop = {}, FrameImages* ahead = nullptr,
+                                const OwnFileSink& own_file = {});
 
 }  // namespace quarvel::gif

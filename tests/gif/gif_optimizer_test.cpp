@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <span>
+#include <stdexcept>
+#include <tuple>
 #include <unistd.h>
 
 #include "gif/working_folder_fixture.h"
@@ -660,6 +663,58 @@ TEST(OptimizeTrial, ReleasedFramesGiveTheFileOfFramesKeptWhole) {
       }
     }
   }
+}
+
+// The own file handed to a sink while the rewrite is tried is the image's
+// own file byte for byte, whether it wins (noise) or the rewrite does (a
+// block moving over a still screen), from frames released and decoded again
+// meanwhile; a sink's error comes out of the call.
+TEST(OptimizeTrial, TheOwnFileIsHandedOverWhileTheRewriteIsTried) {
+  const auto noise = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
+    std::mt19937 rng{unsigned(n)};
+    for (auto& v : p) v = std::uint8_t(rng() % 256);
+    for (auto& c : t) c = Color{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
+  };
+  const auto block = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
+    for (int i = 0; i < 256; ++i) t[std::size_t(i)] = Color{std::uint8_t(i), 40, std::uint8_t(255 - i)};
+    std::fill(p.begin(), p.end(), std::uint8_t(7));
+    for (int y = 10; y < 20; ++y)
+      for (int x = 0; x < 8; ++x) p[std::size_t(y) * 64 + (n % 56) + x] = std::uint8_t(200 + n % 3);
+  };
+  using Paint = std::function<void(int, std::vector<std::uint8_t>&, std::vector<Color>&)>;
+  for (const auto& [what, paint, rewritten] :
+       {std::tuple<const char*, Paint, bool>{"noise", noise, false}, {"moving block", block, true}}) {
+    SCOPED_TRACE(what);
+    TStream own;
+    Animation(80, 64, 48, paint)->SaveToStream(own);
+    for (int threads : {1, 3}) {
+      auto image = Animation(80, 64, 48, paint);
+      EncodeAhead ahead(threads, /*release=*/true);
+      for (auto& f : image->Images()) ahead.Add(*f);
+      FrameImages images = ahead.Finish();
+      OptimizeOptions options;
+      options.threads = threads;
+      TStream handed;
+      int calls = 0;
+      const OptimizedFile got =
+          OptimizeAnimation(*image, options, {}, &images, [&](const std::vector<std::span<const std::uint8_t>>& pieces) {
+            ++calls;
+            for (const auto& piece : pieces) handed.insert(handed.end(), piece.begin(), piece.end());
+          });
+      EXPECT_EQ(calls, 1) << threads;
+      EXPECT_EQ(got.rewritten, rewritten) << threads;
+      EXPECT_TRUE(handed == own) << threads;
+      if (!got.rewritten) {
+        EXPECT_TRUE(got.Bytes() == handed) << threads;
+      }
+    }
+  }
+  auto image = Animation(80, 64, 48, noise);
+  EXPECT_THROW(OptimizeAnimation(*image, {}, {}, nullptr,
+                                 [](const std::vector<std::span<const std::uint8_t>>&) {
+                                   throw std::runtime_error("disk full");
+                                 }),
+               std::runtime_error);
 }
 
 // The trial plays the frames before a window from the last one that covers

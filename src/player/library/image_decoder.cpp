@@ -5,7 +5,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -50,7 +52,8 @@ void JpegErrorExit(j_common_ptr cinfo) {
 }
 void JpegSilence(j_common_ptr, int) {}
 
-// Kept free of objects with destructors because of the longjmp.
+// Kept free of objects with destructors because of the longjmp. `alloc`
+// gives rows of w ARGB32 words, one after another.
 bool DecodeJpegRaw(const std::uint8_t* tables, std::size_t tablesLen, const std::uint8_t* data, std::size_t len,
                    std::uint8_t* (*alloc)(void*, int, int), void* ctx, char* error) {
   jpeg_decompress_struct cinfo;
@@ -73,7 +76,10 @@ bool DecodeJpegRaw(const std::uint8_t* tables, std::size_t tablesLen, const std:
   }
   jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(len));
   jpeg_read_header(&cinfo, TRUE);
-  cinfo.out_color_space = JCS_RGB;
+  // A little-endian ARGB32 word is blue, green, red, alpha in memory: the
+  // decoder writes the rows themselves, with the colours it gives as RGB.
+  constexpr bool kWords = std::endian::native == std::endian::little;
+  cinfo.out_color_space = kWords ? JCS_EXT_BGRA : JCS_RGB;
   jpeg_start_decompress(&cinfo);
   const int w = static_cast<int>(cinfo.output_width);
   const int h = static_cast<int>(cinfo.output_height);
@@ -83,12 +89,17 @@ bool DecodeJpegRaw(const std::uint8_t* tables, std::size_t tablesLen, const std:
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
-  row = static_cast<JSAMPROW>(std::malloc(static_cast<std::size_t>(w) * 3));
+  if (!kWords) row = static_cast<JSAMPROW>(std::malloc(static_cast<std::size_t>(w) * 3));
   while (cinfo.output_scanline < cinfo.output_height) {
     const int y = static_cast<int>(cinfo.output_scanline);
-    jpeg_read_scanlines(&cinfo, &row, 1);
-    auto* dst = reinterpret_cast<std::uint32_t*>(out + static_cast<std::size_t>(y) * w * 4);
-    for (int x = 0; x < w; ++x) dst[x] = Pack(255, row[x * 3], row[x * 3 + 1], row[x * 3 + 2]);
+    std::uint8_t* dst = out + static_cast<std::size_t>(y) * w * 4;
+    if constexpr (kWords) {
+      jpeg_read_scanlines(&cinfo, &dst, 1);
+    } else {
+      jpeg_read_scanlines(&cinfo, &row, 1);
+      auto* words = reinterpret_cast<std::uint32_t*>(dst);
+      for (int x = 0; x < w; ++x) words[x] = Pack(255, row[x * 3], row[x * 3 + 1], row[x * 3 + 2]);
+    }
   }
   std::free(row);
   row = nullptr;
@@ -102,38 +113,73 @@ struct RawImage {
   std::vector<std::uint8_t> px;  // ARGB32 words, tightly packed
 };
 
-std::uint8_t* AllocRaw(void* ctx, int w, int h) {
-  auto* img = static_cast<RawImage*>(ctx);
+// A surface over memory of its own that goes with it: cairo's own surfaces
+// are cleared first, and a decoder writes every pixel anyway.
+struct JpegSurface {
+  SurfacePtr surface;
+  std::uint8_t* data = nullptr;
+  int w = 0, h = 0;
+};
+
+const cairo_user_data_key_t kOwnedPixels{};
+
+std::uint8_t* AllocSurface(void* ctx, int w, int h) {
+  auto* img = static_cast<JpegSurface*>(ctx);
   if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return nullptr;
+  // ARGB32 rows of cairo's stride are w words: no padding to fill.
+  if (cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, w) != w * 4) return nullptr;
+  auto* pixels = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(w) * h * 4));
+  if (pixels == nullptr) return nullptr;
+  SurfacePtr s(cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, w, h, w * 4));
+  if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS ||
+      cairo_surface_set_user_data(s.get(), &kOwnedPixels, pixels, std::free) != CAIRO_STATUS_SUCCESS) {
+    std::free(pixels);
+    return nullptr;
+  }
+  img->surface = std::move(s);
+  img->data = pixels;
   img->w = w;
   img->h = h;
-  img->px.assign(static_cast<std::size_t>(w) * h * 4, 0);
-  return img->px.data();
+  return pixels;
 }
 
 // Old encoders wrote an extra EOI+SOI pair at the start or between tables
-// and image; libjpeg wants one clean stream.
-std::vector<std::uint8_t> CleanJpeg(std::span<const std::uint8_t> d) {
-  std::vector<std::uint8_t> out;
-  out.reserve(d.size());
-  std::size_t i = 0;
-  if (d.size() >= 4 && d[0] == 0xFF && d[1] == 0xD9 && d[2] == 0xFF && d[3] == 0xD8) i = 4;
-  for (; i < d.size(); ++i) {
-    if (i + 3 < d.size() && d[i] == 0xFF && d[i + 1] == 0xD9 && d[i + 2] == 0xFF && d[i + 3] == 0xD8 && i > 0) {
-      i += 3;
-      continue;
+// and image; libjpeg wants one clean stream. Each pair is cut, from the
+// left, where it starts: the bytes around a cut are not searched again. A
+// stream without one is used where it lies.
+class CleanJpeg {
+ public:
+  explicit CleanJpeg(std::span<const std::uint8_t> d) : bytes_(d) {
+    static constexpr std::uint8_t kPair[4] = {0xFF, 0xD9, 0xFF, 0xD8};
+    const auto next = [&](const std::uint8_t* from) {
+      return std::search(from, d.data() + d.size(), std::begin(kPair), std::end(kPair));
+    };
+    const std::uint8_t* end = d.data() + d.size();
+    const std::uint8_t* pair = next(d.data());
+    if (pair == end) return;
+    cleaned_.reserve(d.size());
+    for (const std::uint8_t* from = d.data(); from < end; pair = next(from)) {
+      cleaned_.insert(cleaned_.end(), from, pair);
+      from = pair == end ? end : pair + 4;
     }
-    out.push_back(d[i]);
+    bytes_ = cleaned_;
   }
-  return out;
-}
+  CleanJpeg(const CleanJpeg&) = delete;
+  CleanJpeg& operator=(const CleanJpeg&) = delete;
+  const std::uint8_t* data() const { return bytes_.data(); }
+  std::size_t size() const { return bytes_.size(); }
 
-RawImage DecodeJpeg(std::span<const std::uint8_t> data, std::span<const std::uint8_t> tables) {
-  auto clean = CleanJpeg(data);
-  auto cleanTables = CleanJpeg(tables);
-  RawImage img;
+ private:
+  std::vector<std::uint8_t> cleaned_;
+  std::span<const std::uint8_t> bytes_;
+};
+
+JpegSurface DecodeJpeg(std::span<const std::uint8_t> data, std::span<const std::uint8_t> tables) {
+  const CleanJpeg clean(data);
+  const CleanJpeg cleanTables(tables);
+  JpegSurface img;
   char error[JMSG_LENGTH_MAX] = {0};
-  if (!DecodeJpegRaw(cleanTables.data(), cleanTables.size(), clean.data(), clean.size(), AllocRaw, &img, error)) {
+  if (!DecodeJpegRaw(cleanTables.data(), cleanTables.size(), clean.data(), clean.size(), AllocSurface, &img, error)) {
     throw ImageError(std::string("JPEG data: ") + error);
   }
   return img;
@@ -407,9 +453,9 @@ SurfacePtr DecodeJpegTagImage(std::span<const std::uint8_t> image, std::span<con
   } else if (image.size() >= 6 && image[0] == 'G' && image[1] == 'I' && image[2] == 'F') {
     img = DecodeGif(image);
   } else {
-    img = DecodeJpeg(image, tables);
+    JpegSurface jpeg = DecodeJpeg(image, tables);
     if (!alpha.empty()) {
-      const std::size_t n = static_cast<std::size_t>(img.w) * img.h;
+      const std::size_t n = static_cast<std::size_t>(jpeg.w) * jpeg.h;
       std::vector<std::uint8_t> a;
       try {
         a = InflateCapped(alpha, n);
@@ -419,10 +465,18 @@ SurfacePtr DecodeJpegTagImage(std::span<const std::uint8_t> image, std::span<con
       // The colour planes are stored premultiplied already.
       for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t av = a[i];
-        for (int c = 0; c < 3; ++c) img.px[i * 4 + c] = std::min(img.px[i * 4 + c], av);
-        img.px[i * 4 + 3] = av;
+        std::uint8_t* px = jpeg.data + i * 4;
+        if constexpr (std::endian::native == std::endian::little) {
+          for (int c = 0; c < 3; ++c) px[c] = std::min(px[c], av);
+          px[3] = av;
+        } else {
+          for (int c = 1; c < 4; ++c) px[c] = std::min(px[c], av);
+          px[0] = av;
+        }
       }
     }
+    cairo_surface_mark_dirty(jpeg.surface.get());
+    return std::move(jpeg.surface);
   }
   return ToSurface(img);
 }
@@ -446,8 +500,8 @@ std::optional<PictureSize> JpegTagImageSize(std::span<const std::uint8_t> image,
     h = gif->SHeight;
     DGifCloseFile(gif, &error);
   } else {
-    const auto clean = CleanJpeg(image);
-    const auto cleanTables = CleanJpeg(tables);
+    const CleanJpeg clean(image);
+    const CleanJpeg cleanTables(tables);
     if (!ReadJpegSize(cleanTables.data(), cleanTables.size(), clean.data(), clean.size(), &w, &h)) return std::nullopt;
   }
   if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return std::nullopt;

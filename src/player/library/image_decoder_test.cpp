@@ -259,6 +259,108 @@ TEST(ImageDecoder, JpegWithLegacyMarkersAndAlphaPlane) {
 }
 
 
+// A busy picture (each pixel its own colour, chroma subsampled 2x2), or a
+// grey one, at a middling quality: the decoder's colour conversion and
+// upsampling show in every pixel.
+std::vector<std::uint8_t> EncodeBusyJpeg(int w, int h, bool grey) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &mem, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(w);
+  cinfo.image_height = static_cast<JDIMENSION>(h);
+  cinfo.input_components = grey ? 1 : 3;
+  cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 70, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<std::uint8_t> row;
+  std::uint32_t seed = 7;
+  while (cinfo.next_scanline < cinfo.image_height) {
+    row.clear();
+    const int y = static_cast<int>(cinfo.next_scanline);
+    for (int x = 0; x < w * cinfo.input_components; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      row.push_back(static_cast<std::uint8_t>((x * 7 + y * 3) / 2 + static_cast<int>(seed >> 28)));
+    }
+    JSAMPROW p = row.data();
+    jpeg_write_scanlines(&cinfo, &p, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<std::uint8_t> out(mem, mem + size);
+  std::free(mem);
+  return out;
+}
+
+// The picture as libjpeg gives it in RGB, one opaque 0xAARRGGBB word a pixel.
+std::vector<std::uint32_t> ReferenceRgb(const std::vector<std::uint8_t>& jpeg) {
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(cinfo.output_width) * 3);
+  std::vector<std::uint32_t> words;
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW p = row.data();
+    jpeg_read_scanlines(&cinfo, &p, 1);
+    for (std::size_t x = 0; x < cinfo.output_width; ++x)
+      words.push_back(0xFF000000u | (std::uint32_t{row[3 * x]} << 16) | (std::uint32_t{row[3 * x + 1]} << 8) |
+                      row[3 * x + 2]);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return words;
+}
+
+TEST(ImageDecoder, JpegPixelsAreTheDecodersRgbInEveryPixel) {
+  for (const bool grey : {false, true}) {
+    SCOPED_TRACE(grey ? "grey" : "colour");
+    // An odd size: the last block and the last chroma sample are partial.
+    const int w = 37, h = 23;
+    const auto jpeg = EncodeBusyJpeg(w, h, grey);
+    const std::vector<std::uint32_t> want = ReferenceRgb(jpeg);
+    const auto s = DecodeJpegTagImage(jpeg, {}, {});
+    ASSERT_EQ(cairo_image_surface_get_width(s.get()), w);
+    ASSERT_EQ(cairo_image_surface_get_height(s.get()), h);
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) wrong += Pixel(s.get(), x, y) != want[static_cast<std::size_t>(y) * w + x];
+    EXPECT_EQ(wrong, 0);
+    // Old writers' end-and-start pairs, in front and between the start
+    // marker and the rest, are cut out wherever they stand.
+    std::vector<std::uint8_t> legacy{0xFF, 0xD9, 0xFF, 0xD8, 0xFF, 0xD8, 0xFF, 0xD9, 0xFF, 0xD8};
+    legacy.insert(legacy.end(), jpeg.begin() + 2, jpeg.end());
+    const auto l = DecodeJpegTagImage(legacy, {}, {});
+    ASSERT_EQ(cairo_image_surface_get_width(l.get()), w);
+    wrong = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) wrong += Pixel(l.get(), x, y) != want[static_cast<std::size_t>(y) * w + x];
+    EXPECT_EQ(wrong, 0);
+    // With an alpha plane each colour is capped by its pixel's alpha.
+    std::vector<std::uint8_t> alpha(static_cast<std::size_t>(w) * h);
+    for (std::size_t i = 0; i < alpha.size(); ++i) alpha[i] = static_cast<std::uint8_t>(i * 5);
+    const auto a = DecodeJpegTagImage(jpeg, {}, Deflate(alpha));
+    wrong = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * w + x;
+        const std::uint32_t av = alpha[i], rgb = want[i];
+        const std::uint32_t capped = (av << 24) | (std::min((rgb >> 16) & 255, av) << 16) |
+                                     (std::min((rgb >> 8) & 255, av) << 8) | std::min(rgb & 255, av);
+        wrong += Pixel(a.get(), x, y) != capped;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 // A 2x1 GIF of palette entries 0 (red) and 1 (blue): LZW codes clear, 0, 1, end.
 const std::vector<std::uint8_t> kTinyGif{'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0,
                                          255, 0, 0, 0, 0, 255, 0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0,
