@@ -312,6 +312,10 @@ int ClampToInt(double d) {
   return static_cast<int>(std::clamp(std::trunc(d), -2147483647.0, 2147483647.0));
 }
 
+std::int32_t TruncateOrLowest(double d) {
+  return std::isfinite(d) && d > -2147483649.0 && d < 2147483648.0 ? static_cast<std::int32_t>(d) : INT32_MIN;
+}
+
 Avm1::Avm1(Stage& stage, int version)
     : stage_(stage), version_(version), keyVersion_(version), wideEmptyBounds_(version >= 8) {
   tracing_ = std::getenv("QUARVEL_AVM1_TRACE") != nullptr;
@@ -622,10 +626,16 @@ AsValue Avm1::GetOwn(AsObject* o, const std::string& key) {
 
 AsObject* Avm1::ClipVars(TimelineState* tl) {
   if (!tl->vars) {
-    tl->vars = NewObject(clipProto_);
+    tl->vars = NewObject(VarsProto(tl));
     tl->vars->className = "MovieClip";
   }
   return tl->vars;
+}
+
+AsObject* Avm1::VarsProto(const TimelineState* tl) {
+  const Instance* inst = tl->owner != kNoClip ? stage_.Find(tl->owner) : nullptr;
+  const bool button = inst && inst->def && inst->def->kind == Character::Kind::kButton;
+  return button && buttonProto_ ? buttonProto_ : clipProto_;
 }
 
 std::string Avm1::ClipPathText(const std::string& path, bool slash) const {
@@ -1099,8 +1109,8 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   }
   if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
   // A clip whose variables are not made yet still has MovieClip's prototype.
-  if (!tl->vars && key == "__proto__") return AsValue::Object(clipProto_);
-  FindProp(clipProto_, key, out, nullptr, clip);
+  if (!tl->vars && key == "__proto__") return AsValue::Object(VarsProto(tl));
+  FindProp(VarsProto(tl), key, out, nullptr, clip);
   return out;
 }
 

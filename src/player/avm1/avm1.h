@@ -32,6 +32,9 @@ struct AsObject;
 // saturates (frame numbers), NaN being 0.
 std::int32_t ToInt32(double d);
 int ClampToInt(double d);
+// The processor's truncation: NaN, the infinities and numbers out of range
+// are the lowest integer (tabIndex of clips and buttons, filter points).
+std::int32_t TruncateOrLowest(double d);
 // parseFloat: the longest decimal number at the start (after white space),
 // each digit scaled into place and summed as Flash does, later dots passed over.
 double ParseFloatText(const std::string& s);
@@ -239,6 +242,9 @@ class Avm1 {
   AsObject* ObjectProto() const { return objectProto_; }
   AsObject* FunctionProto() const { return functionProto_; }
   AsObject* ClipProto() const { return clipProto_; }
+  // Button.prototype: buttons' variables start there.
+  AsObject* ButtonProto() const { return buttonProto_; }
+  void SetButtonProto(AsObject* proto) { buttonProto_ = proto; }
   AsObject* StringProto() const { return stringProto_; }
   AsObject* NumberProto() const { return numberProto_; }
   AsObject* BooleanProto() const { return booleanProto_; }
@@ -431,6 +437,8 @@ class Avm1 {
   // locking its root.
   ClipHandle ScriptRoot(ClipHandle clip);
   AsObject* ClipVars(TimelineState* tl);
+  // The prototype a timeline's variables start from: Button's for buttons.
+  AsObject* VarsProto(const TimelineState* tl);
   AsValue GetOwn(AsObject* o, const std::string& key);
   // Calls a getter, setter or watcher of `prop` unless Flash's limit of
   // nested calls for that one property is reached; false when refused.
@@ -485,6 +493,7 @@ class Avm1 {
   AsObject* numberProto_ = nullptr;
   AsObject* booleanProto_ = nullptr;
   AsObject* clipProto_ = nullptr;
+  AsObject* buttonProto_ = nullptr;
   AsObject* colorProto_ = nullptr;
   std::vector<AsObject*> roots_;
   std::map<std::string, AsValue> classes_[2];  // by export name: versions up to 6, then 7 on

@@ -1232,8 +1232,10 @@ void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
   std::vector<std::pair<std::uint64_t, std::string>> names;
   AsObject* o = obj.type == AsValue::Type::kObject ? obj.obj : nullptr;
   if (obj.type == AsValue::Type::kClip) {
+    // A text field lists its own object's names and TextField's.
+    if (!stage_.TimelineOf(ClipOf(obj))) o = avm1_builtins::TextFieldObject(*this, ClipOf(obj), true);
     if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj))) {
-      o = tl->vars;
+      o = tl->vars ? tl->vars : VarsProto(tl);
       // Every child with a name: clips, buttons and fields have one of
       // their own; shapes, text, videos and pictures only one the
       // placement gave.

@@ -55,12 +55,6 @@ bool IsMapPoint(const FilterClass& c, const Param& p) {
   return std::string_view(c.name) == "DisplacementMapFilter" && std::string_view(p.name) == "mapPoint";
 }
 
-// A number as the filter's integer: NaN, the infinities and numbers out of
-// range are the lowest one.
-std::int32_t MapCoordinate(double d) {
-  return std::isfinite(d) && d > -2147483649.0 && d < 2147483648.0 ? static_cast<std::int32_t>(d) : INT32_MIN;
-}
-
 // Any object with both x and y sets the point (a conversion that throws
 // gives its coordinate the lowest integer, and its error goes on after the
 // point is set, x's before y's); anything else makes it (0, 0).
@@ -77,7 +71,7 @@ void SetMapPoint(Avm1& vm, AsObject* o, const AsValue& v) {
         if (!error) error = std::move(e);
         return INT32_MIN;
       }
-      return MapCoordinate(d);
+      return TruncateOrLowest(d);
     };
     const std::int32_t cx = convert(xv), cy = convert(yv);
     if (!xv.IsUndefined() && !yv.IsUndefined()) x = cx, y = cy;

@@ -127,5 +127,91 @@ TEST(Avm1Focus, RemovedOrHiddenObjectsLoseTheFocus) {
   EXPECT_EQ(r.Get("afterHide"), "null");
 }
 
+// var = "name,name,..." as for..in lists `obj`.
+Actions ListNames(const std::string& var, const Actions& obj) {
+  Actions body;
+  Set(body, var, Bin(Bin(Var(var), Actions().PushRegister(0), Action::kAdd2), Str(","), Action::kAdd2));
+  Actions a;
+  Set(a, var, Str(""));
+  return a.Append(ForIn(obj, body));
+}
+
+// obj.tabIndex = value, then log += obj.tabIndex + ";".
+Actions SetTabIndex(const Actions& obj, const Actions& value) {
+  Actions a = SetMember(obj, "tabIndex", value);
+  return a.Append(Log(Bin(Member(obj, "tabIndex"), Str(";"), Action::kAdd2)));
+}
+
+// The values each kind of object keeps: a button the processor's
+// truncation (NaN and numbers out of range the lowest integer), a text
+// field an unsigned 32-bit integer; undefined clears both.
+TEST(Avm1TabIndex, ButtonsTruncateFieldsKeepUnsignedIntegers) {
+  auto b = Movie(8);
+  b.DefineShape(1, Square(200, kRed));
+  b.DefineButton2(6, {{.up = true, .hitTest = true, .characterId = 1}});
+  b.PlaceObject2({.depth = 1, .characterId = 6, .name = "btn"});
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  a.Append(Do(Var("_root"), "createTextField", {Str("field"), Int(2), Int(0), Int(0), Int(50), Int(18)}));
+  for (const char* target : {"btn", "field"}) {
+    const Actions obj = Member(Var("_root"), target);
+    a.Append(Log(Bin(Member(obj, "tabIndex"), Str(";"), Action::kAdd2)));
+    for (const Actions& v : {Int(4), Int(-4), Num(2147483648.0), Str("x"), Num(1.9), Undef()}) {
+      a.Append(SetTabIndex(obj, v));
+    }
+    a.Append(Log("|"));
+  }
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"),
+            "undefined;4;-4;-2147483648;-2147483648;1;undefined;|"
+            "undefined;4;4294967292;2147483648;0;1;undefined;|");
+}
+
+// Button.prototype's properties are listed on every button and its methods
+// reach them; a text field lists what scripts gave it, never the values
+// the player keeps for it.
+TEST(Avm1TabIndex, ButtonsAndFieldsListTheirNamesAndPrototypes) {
+  auto b = Movie(8);
+  b.DefineShape(1, Square(200, kRed));
+  b.DefineButton2(6, {{.up = true, .hitTest = true, .characterId = 1}});
+  b.PlaceObject2({.depth = 1, .characterId = 6, .name = "btn"});
+  Actions a;
+  a.Append(SetMember(Member(Var("Button"), "prototype"), "hello",
+                     Function({}, Actions().PushString("hi").Raw(Code(Action::kReturn)))));
+  Set(a, "greeting", Method(Var("btn"), "hello"));
+  Set(a, "depth", Method(Var("btn"), "getDepth"));  // MovieClip's methods still answer
+  a.Append(ListNames("buttonNames", Var("btn")));
+  a.Append(Do(Var("_root"), "createTextField", {Str("field"), Int(2), Int(0), Int(0), Int(50), Int(18)}));
+  a.Append(SetMember(Member(Var("_root"), "field"), "tabEnabled", Bool(true)));
+  a.Append(SetMember(Member(Var("_root"), "field"), "tabIndex", Int(3)));
+  a.Append(SetMember(Member(Var("_root"), "field"), "restrict", Str("a-z")));
+  a.Append(ListNames("fieldNames", Member(Var("_root"), "field")));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("greeting"), "hi");
+  EXPECT_EQ(r.Get("depth"), "-16383");
+  const std::string buttonNames = r.Get("buttonNames");
+  EXPECT_NE(buttonNames.find("tabIndex,"), std::string::npos) << buttonNames;
+  EXPECT_NE(buttonNames.find("hello,"), std::string::npos) << buttonNames;
+  const std::string fieldNames = r.Get("fieldNames");
+  EXPECT_NE(fieldNames.find("tabEnabled,"), std::string::npos) << fieldNames;
+  EXPECT_NE(fieldNames.find("tabIndex,"), std::string::npos) << fieldNames;  // TextField's, once
+  EXPECT_NE(fieldNames.find("text,"), std::string::npos) << fieldNames;
+  EXPECT_EQ(fieldNames.find("tabindex,"), std::string::npos) << fieldNames;
+  EXPECT_EQ(fieldNames.find("_listeners,"), std::string::npos) << fieldNames;
+  EXPECT_EQ(fieldNames.find("tabIndex,"), fieldNames.rfind("tabIndex,")) << fieldNames;
+}
+
+// A clip's tabIndex is a variable like any other here.
+TEST(Avm1TabIndex, ClipsKeepWhatScriptsWrite) {
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  a.Append(SetMember(Member(Var("_root"), "c"), "tabIndex", Str("first")));
+  Set(a, "kept", Member(Member(Var("_root"), "c"), "tabIndex"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("kept"), "first");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

@@ -16,43 +16,64 @@ constexpr Color cWhite{255, 255, 255}, cRed{255, 0, 0}, cBlack{0, 0, 0};
 // they overlap in (20..40, 20..40).
 swf::Matrix At(int px, int py) { return {.translateX = px * 20, .translateY = py * 20}; }
 
-TEST(Avm1Place, APlacementAtATakenDepthAddsTheObjectBelowTheOther) {
-  for (bool sprites : {false, true}) {
-    SCOPED_TRACE(sprites ? "sprites" : "shapes");
-    auto b = Movie();
-    b.DefineShape(1, Square(800, kRed));
-    b.DefineShape(2, Square(800, kBlack));
-    std::uint16_t red = 1, black = 2;
-    if (sprites) {
-      b.DefineSprite(3, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
-      b.DefineSprite(4, Timeline().PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame());
-      red = 3, black = 4;
-    }
-    b.PlaceObject2({.depth = 5, .characterId = red, .matrix = At(0, 0), .name = "first"});
-    b.PlaceObject2({.depth = 5, .characterId = black, .matrix = At(20, 20), .name = "second"});
-    Actions a;
-    Set(a, "firstType", Actions().Append(Var("first")).Raw(Code(Action::kTypeOf)));
-    Set(a, "secondType", Actions().Append(Var("second")).Raw(Code(Action::kTypeOf)));
-    if (sprites) {
-      Set(a, "depths", Bin(Method(Var("first"), "getDepth"), Method(Var("second"), "getDepth"), Action::kEquals2));
-    }
-    b.DoAction(a.Stop()).ShowFrame();
-    Played r(b);
-    EXPECT_EQ(r.At(10, 10), cRed);    // both show
-    EXPECT_EQ(r.At(50, 50), cBlack);
-    EXPECT_EQ(r.At(30, 30), cRed);    // the later one lies below
-    EXPECT_EQ(r.At(70, 10), cWhite);
-    // Shapes are no script objects: their names give the clip holding them.
-    EXPECT_EQ(r.Get("firstType"), "movieclip");
-    EXPECT_EQ(r.Get("secondType"), "movieclip");
-    if (sprites) {
-      EXPECT_EQ(r.Get("depths"), "true");
+// From SWF 6 the debug player logs "Warning: Failed to place object at
+// depth N." and the second object is never made (a clip of it runs no
+// actions); a SWF 5 movie gets both, the later one below.
+TEST(Avm1Place, APlacementAtATakenDepthIsRefusedFromSwf6) {
+  for (std::uint8_t version : {5, 6}) {
+    for (bool sprites : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "SWF " << int{version} << (sprites ? " sprites" : " shapes"));
+      auto b = Movie(version);
+      b.DefineShape(1, Square(800, kRed));
+      b.DefineShape(2, Square(800, kBlack));
+      std::uint16_t red = 1, black = 2;
+      if (sprites) {
+        b.DefineSprite(3, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+        b.DefineSprite(4, Timeline()
+                              .PlaceObject2({.depth = 1, .characterId = 2})
+                              .DoAction(SetMember(Var("_root"), "secondRan", Bool(true)))
+                              .ShowFrame());
+        red = 3, black = 4;
+      }
+      b.PlaceObject2({.depth = 5, .characterId = red, .matrix = At(0, 0), .name = "first"});
+      b.PlaceObject2({.depth = 5, .characterId = black, .matrix = At(20, 20), .name = "second"});
+      Actions a;
+      Set(a, "firstType", Actions().Append(Var("first")).Raw(Code(Action::kTypeOf)));
+      Set(a, "secondType", Actions().Append(Var("second")).Raw(Code(Action::kTypeOf)));
+      b.DoAction(a.Stop()).ShowFrame();
+      Played r(b);
+      r.player.AdvanceTo(300);
+      const bool both = version == 5;
+      EXPECT_EQ(r.At(10, 10), cRed);
+      EXPECT_EQ(r.At(30, 30), cRed);  // the later one lies below
+      EXPECT_EQ(r.At(50, 50), both ? cBlack : cWhite);
+      // Shapes are no script objects: their names give the clip holding them.
+      EXPECT_EQ(r.Get("firstType"), "movieclip");
+      EXPECT_EQ(r.Get("secondType"), both ? "movieclip" : "undefined");
+      EXPECT_EQ(r.Get("secondRan"), both && sprites ? "true" : "");
     }
   }
 }
 
+// A timeline that places what another timeline of the same clip already
+// put there keeps the first: a sprite placing itself stops at once.
+TEST(Avm1Place, ASpritePlacingItselfAtItsChildsDepthIsRefused) {
+  auto b = Movie(6);
+  b.DefineShape(1, Square(800, kRed));
+  b.DefineSprite(3, Timeline()
+                        .PlaceObject2({.depth = 1, .characterId = 1})
+                        .PlaceObject2({.depth = 1, .characterId = 3})
+                        .ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 3, .name = "self"});
+  b.DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.At(10, 10), cRed);
+  EXPECT_FALSE(r.Skipped("sprites nested deeper than 32"));
+}
+
+// A SWF 5 depth holding two objects loses the later one first.
 TEST(Avm1Place, RemovingAtASharedDepthTakesTheLaterOneFirst) {
-  auto b = Movie();
+  auto b = Movie(5);
   b.DefineShape(1, Square(800, kRed));
   b.DefineShape(2, Square(800, kBlack));
   b.PlaceObject2({.depth = 5, .characterId = 1, .matrix = At(0, 0)});
@@ -64,6 +85,24 @@ TEST(Avm1Place, RemovingAtASharedDepthTakesTheLaterOneFirst) {
   r.player.AdvanceTo(1000);
   EXPECT_EQ(r.At(10, 10), cRed);
   EXPECT_EQ(r.At(50, 50), cWhite);
+}
+
+// Once the first object goes, the depth takes a new one.
+TEST(Avm1Place, ARemovedDepthTakesANewObject) {
+  auto b = Movie(6);
+  b.DefineShape(1, Square(800, kRed));
+  b.DefineShape(2, Square(800, kBlack));
+  b.PlaceObject2({.depth = 5, .characterId = 1, .matrix = At(0, 0)});
+  b.PlaceObject2({.depth = 5, .characterId = 2, .matrix = At(20, 20)});
+  b.ShowFrame();
+  b.RemoveObject2(5);
+  b.PlaceObject2({.depth = 5, .characterId = 2, .matrix = At(20, 20)});
+  b.DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.At(50, 50), cWhite);
+  r.player.AdvanceTo(1000);
+  EXPECT_EQ(r.At(10, 10), cWhite);
+  EXPECT_EQ(r.At(50, 50), cBlack);
 }
 
 TEST(Avm1Place, AShapeNamedLikeNothingElseStandsForItsClip) {

@@ -402,6 +402,25 @@ AsValue MenuItemCopy(Avm1& vm, const AsValue& self, AsArgs) {
 
 AsValue EmptyList(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Object(vm.NewArray()); }
 
+// A button's tabIndex: undefined until set, kept as the processor
+// truncates a number.
+AsValue GetTabIndex(Avm1& vm, const AsValue& self, AsArgs) {
+  const TimelineState* tl = vm.GetStage().TimelineOf(vm.ClipOf(self));
+  return tl && tl->tabIndex ? AsValue::Number(*tl->tabIndex) : AsValue{};
+}
+
+AsValue SetTabIndex(Avm1& vm, const AsValue& self, AsArgs a) {
+  TimelineState* tl = vm.GetStage().TimelineOf(vm.ClipOf(self));
+  if (!tl) return {};
+  if (Arg(a, 0).IsUndefined()) {
+    tl->tabIndex.reset();
+  } else {
+    const double d = vm.ToNumber(Arg(a, 0));
+    if (!vm.Throwing()) tl->tabIndex = TruncateOrLowest(d);
+  }
+  return {};
+}
+
 void InstallMenusAndDevices(Avm1& vm) {
   AsObject* global = vm.Global();
   AsObject* menuProto = vm.NewRootObject(vm.ObjectProto());
@@ -412,8 +431,18 @@ void InstallMenusAndDevices(Avm1& vm) {
   vm.NewClass(global, "ContextMenuItem", MenuItemCtor, itemProto);
   vm.NewFunction("copy", MenuItemCopy, itemProto);
 
-  // Buttons' own class: its prototype is where scripts add button methods.
-  vm.NewClass(global, "Button", Nothing);
+  // Buttons' own class: its prototype is where scripts add button methods,
+  // and buttons' variables start there. It leads on to MovieClip's, whose
+  // methods buttons here still answer.
+  AsObject* buttonProto = vm.NewRootObject(vm.ClipProto());
+  vm.NewClass(global, "Button", Nothing, buttonProto);
+  vm.SetButtonProto(buttonProto);
+  // A button's tabIndex is enumerated, and none before SWF 6. (A clip's
+  // keeps what scripts write: Flash has been seen to both convert and keep
+  // the value there.)
+  vm.AddAccessor(buttonProto, "tabIndex", GetTabIndex, SetTabIndex);
+  buttonProto->props[vm.Key("tabIndex")].hidden = false;
+  buttonProto->props[vm.Key("tabIndex")].versions = kPropVersion6;
 
   for (const char* device : {"Camera", "Microphone"}) {
     AsObject* cls = vm.NewClass(global, device, Nothing);

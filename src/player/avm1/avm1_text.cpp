@@ -783,7 +783,12 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "selectable") opts().selectable = vm.ToBool(v);
   else if (low == "type") opts().input = Lower(vm.ToString(v)) == "input";
   else if (low == "embedfonts") opts().embedFonts = vm.ToBool(v);
-  else if (low == "restrict" || low == "tabindex" || low == "filters") {
+  else if (low == "tabindex") {
+    // Kept as an unsigned 32-bit integer; undefined clears it.
+    const AsValue kept =
+        v.IsUndefined() ? v : AsValue::Number(static_cast<std::uint32_t>(ToInt32(vm.ToNumber(v))));
+    if (AsObject* own = FieldObject(vm, inst.serial, true); own && !vm.Throwing()) vm.SetProp(own, low, kept, true);
+  } else if (low == "restrict" || low == "filters") {
     if (AsObject* own = FieldObject(vm, inst.serial, true)) vm.SetProp(own, low, v, true);
   } else if (low == "maxchars") opts().maxChars = v.IsNullish() ? 0 : std::max(0, ToInt32(vm.ToNumber(v)));
   else if (low == "variable") {

@@ -446,6 +446,14 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, Dis
     for (; at != last; ++at)
       if (at->second.placedFrame >= 0) return;
   }
+  if (!hooks_ && hasChar && !move && it != tl.list.end() && LibOf(tl).movie.version >= 6) {
+    // From SWF 6 a timeline places nothing at a depth something fills, and
+    // the debug player logs it; older movies get both, the later below.
+    if (std::getenv("QUARVEL_DEBUG")) {
+      std::clog << "player: trace: Warning: Failed to place object at depth " << depth << ".\n";
+    }
+    return;
+  }
   if (hasChar && (!move || it == tl.list.end())) {
     const Character* def = LibOf(tl).Find(charId);
     if (!def) return;

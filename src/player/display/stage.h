@@ -176,6 +176,7 @@ struct TimelineState {
   int soundId = 0;
   DisplayList list;
   AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
+  std::optional<std::int32_t> tabIndex;  // buttons (ActionScript 2): unset is undefined
   std::shared_ptr<Drawing> drawing;
   // A file loadMovie brought: its length; -1 once a load failed (the clip
   // then has no frames either). Unset: the sprite's own tags count.
