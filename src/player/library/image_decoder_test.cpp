@@ -216,7 +216,10 @@ TEST(ImageDecoder, PngRowsOfUnknownFiltersAreReadUnfiltered) {
   EXPECT_THROW(DecodeJpegTagImage(garbled, {}, {}), ImageError);
 }
 
-std::vector<std::uint8_t> EncodeJpeg(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+// A JPEG of w x h pixels with 1 (grey) or 3 (RGB) components, each row
+// filled by `row(y, out)`.
+template <typename Fill>
+std::vector<std::uint8_t> EncodeJpegRows(int w, int h, int components, int quality, Fill row) {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr err;
   cinfo.err = jpeg_std_error(&err);
@@ -226,15 +229,16 @@ std::vector<std::uint8_t> EncodeJpeg(int w, int h, std::uint8_t r, std::uint8_t 
   jpeg_mem_dest(&cinfo, &mem, &size);
   cinfo.image_width = static_cast<JDIMENSION>(w);
   cinfo.image_height = static_cast<JDIMENSION>(h);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
+  cinfo.input_components = components;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 100, TRUE);
+  jpeg_set_quality(&cinfo, quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
-  std::vector<std::uint8_t> row;
-  for (int x = 0; x < w; ++x) row.insert(row.end(), {r, g, b});
+  std::vector<std::uint8_t> line;
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW p = row.data();
+    line.clear();
+    row(static_cast<int>(cinfo.next_scanline), line);
+    JSAMPROW p = line.data();
     jpeg_write_scanlines(&cinfo, &p, 1);
   }
   jpeg_finish_compress(&cinfo);
@@ -242,6 +246,12 @@ std::vector<std::uint8_t> EncodeJpeg(int w, int h, std::uint8_t r, std::uint8_t 
   std::vector<std::uint8_t> out(mem, mem + size);
   std::free(mem);
   return out;
+}
+
+std::vector<std::uint8_t> EncodeJpeg(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  return EncodeJpegRows(w, h, 3, 100, [&](int, std::vector<std::uint8_t>& line) {
+    for (int x = 0; x < w; ++x) line.insert(line.end(), {r, g, b});
+  });
 }
 
 TEST(ImageDecoder, JpegWithLegacyMarkersAndAlphaPlane) {
@@ -263,37 +273,14 @@ TEST(ImageDecoder, JpegWithLegacyMarkersAndAlphaPlane) {
 // grey one, at a middling quality: the decoder's colour conversion and
 // upsampling show in every pixel.
 std::vector<std::uint8_t> EncodeBusyJpeg(int w, int h, bool grey) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* mem = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &mem, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(w);
-  cinfo.image_height = static_cast<JDIMENSION>(h);
-  cinfo.input_components = grey ? 1 : 3;
-  cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 70, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<std::uint8_t> row;
+  const int components = grey ? 1 : 3;
   std::uint32_t seed = 7;
-  while (cinfo.next_scanline < cinfo.image_height) {
-    row.clear();
-    const int y = static_cast<int>(cinfo.next_scanline);
-    for (int x = 0; x < w * cinfo.input_components; ++x) {
+  return EncodeJpegRows(w, h, components, 70, [&](int y, std::vector<std::uint8_t>& line) {
+    for (int x = 0; x < w * components; ++x) {
       seed = seed * 1664525u + 1013904223u;
-      row.push_back(static_cast<std::uint8_t>((x * 7 + y * 3) / 2 + static_cast<int>(seed >> 28)));
+      line.push_back(static_cast<std::uint8_t>((x * 7 + y * 3) / 2 + static_cast<int>(seed >> 28)));
     }
-    JSAMPROW p = row.data();
-    jpeg_write_scanlines(&cinfo, &p, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<std::uint8_t> out(mem, mem + size);
-  std::free(mem);
-  return out;
+  });
 }
 
 // The picture as libjpeg gives it in RGB, one opaque 0xAARRGGBB word a pixel.
