@@ -83,7 +83,12 @@ void RoundHalfUp(double d, std::string& digits, int& e) {
   if (r.ec != std::errc{}) return;
   const std::string_view all(exact, static_cast<std::size_t>(r.ptr - exact));
   const auto epos = all.find('e');
-  if (epos == std::string_view::npos || std::atoi(all.data() + epos + 1) != e) return;
+  if (epos == std::string_view::npos) return;
+  // The buffer has no terminating zero: the exponent is read within it.
+  const char* exp = all.data() + epos + 1;
+  if (exp < all.data() + all.size() && *exp == '+') ++exp;
+  int exact_e = 0;
+  if (std::from_chars(exp, all.data() + all.size(), exact_e).ec != std::errc{} || exact_e != e) return;
   std::string whole;
   for (std::size_t i = 0; i < epos; ++i)
     if (all[i] != '.') whole += all[i];
