@@ -159,7 +159,7 @@ class AviMuxer::Output {
 };
 
 struct AviMuxer::Stream {
-  AviStreamSpec spec;
+  AviStreamDesc desc;
   AviRational file_tb;  // the scale and rate of "strh"
   std::uint32_t sample_size = 0;
   char tag[4] = {};
@@ -191,9 +191,9 @@ struct AviMuxer::Held {
 AviMuxer::AviMuxer() = default;
 AviMuxer::~AviMuxer() = default;
 
-HRESULT AviMuxer::Open(const std::filesystem::path& file, std::vector<AviStreamSpec> streams) {
+HRESULT AviMuxer::Open(const std::filesystem::path& file, std::vector<AviStreamDesc> streams) {
   if (streams.empty() || streams.size() > 100) return AVIERR_BADFORMAT;
-  for (const AviStreamSpec& s : streams) {
+  for (const AviStreamDesc& s : streams) {
     if (s.time_base.num <= 0 || s.time_base.den <= 0) return AVIERR_BADFORMAT;
     if (!s.video && (s.sound.block_align == 0 || s.sound.samples_per_block <= 0 || s.sound.sample_rate == 0))
       return AVIERR_BADFORMAT;
@@ -202,15 +202,15 @@ HRESULT AviMuxer::Open(const std::filesystem::path& file, std::vector<AviStreamS
   streams_.resize(streams.size());
   for (std::size_t i = 0; i < streams.size(); ++i) {
     Stream& st = streams_[i];
-    st.spec = std::move(streams[i]);
-    StreamTag(st.tag, int(i), st.spec.video);
-    if (st.spec.video) {
-      st.file_tb = Reduced(st.spec.time_base.num, st.spec.time_base.den);
+    st.desc = std::move(streams[i]);
+    StreamTag(st.tag, int(i), st.desc.video);
+    if (st.desc.video) {
+      st.file_tb = Reduced(st.desc.time_base.num, st.desc.time_base.den);
       // Past 1000 pictures a second the header says 600 a second, as FFmpeg does.
       if (st.file_tb.den > 1000 * st.file_tb.num) st.file_tb = {1, 600};
     } else {
-      st.sample_size = st.spec.sound.block_align;
-      st.file_tb = Reduced(st.spec.sound.samples_per_block, st.spec.sound.sample_rate);
+      st.sample_size = st.desc.sound.block_align;
+      st.file_tb = Reduced(st.desc.sound.samples_per_block, st.desc.sound.sample_rate);
     }
     st.last_held = held_.end();
   }
@@ -257,14 +257,14 @@ HRESULT AviMuxer::WriteHeader() {
   std::int64_t bitrate = 0;
   const Stream* video = nullptr;
   for (const Stream& st : streams_) {
-    bitrate = std::min<std::int64_t>(bitrate + st.spec.bit_rate, INT32_MAX);
-    if (st.spec.video) video = &st;
+    bitrate = std::min<std::int64_t>(bitrate + st.desc.bit_rate, INT32_MAX);
+    if (st.desc.video) video = &st;
   }
   // Room for the master indexes of ten hours at the streams' bit rate.
   const double file_estimate = 36000.0 * double(bitrate / 8) * 1.10;
   master_index_size_ = std::max(int(std::ceil(file_estimate / double(kMaxRiffSize))) + 1, master_index_size_);
 
-  o.WL32(video ? std::uint32_t(1000000 * video->spec.time_base.num / video->spec.time_base.den) : 0);
+  o.WL32(video ? std::uint32_t(1000000 * video->desc.time_base.num / video->desc.time_base.den) : 0);
   o.WL32(std::uint32_t(bitrate / 8));
   o.WL32(0);
   o.WL32(0x800 | 0x10 | 0x100);  // trust chunk types, has an index, interleaved
@@ -273,13 +273,13 @@ HRESULT AviMuxer::WriteHeader() {
   o.WL32(0);
   o.WL32(std::uint32_t(streams_.size()));
   o.WL32(1024 * 1024);
-  o.WL32(video ? std::uint32_t(video->spec.picture.width) : 0);
-  o.WL32(video ? std::uint32_t(video->spec.picture.height) : 0);
+  o.WL32(video ? std::uint32_t(video->desc.picture.width) : 0);
+  o.WL32(video ? std::uint32_t(video->desc.picture.height) : 0);
   o.Zeros(16);
 
   for (std::size_t i = 0; i < streams_.size(); ++i) {
     Stream& st = streams_[i];
-    const AviStreamSpec& s = st.spec;
+    const AviStreamDesc& s = st.desc;
     const std::uint64_t strl = o.Start("LIST");
     o.Tag("strl");
     const std::uint64_t strh = o.Start("strh");
@@ -305,7 +305,7 @@ HRESULT AviMuxer::WriteHeader() {
 
     const std::uint64_t strf = o.Start("strf");
     if (s.video) {
-      const AviVideoSpec& v = s.picture;
+      const AviVideoDesc& v = s.picture;
       const int bits = v.bits ? v.bits : 24;
       st.palette_at = o.Tell() + 40;
       o.WL32(std::uint32_t(40 + (v.palette ? 0 : v.extradata.size())));
@@ -326,7 +326,7 @@ HRESULT AviMuxer::WriteHeader() {
         o.Zeros(std::size_t(4) << v.bits);  // the colours come with the first picture
       }
     } else {
-      const AviAudioSpec& a = s.sound;
+      const AviAudioDesc& a = s.sound;
       const std::uint64_t start = o.Tell();
       o.WL16(a.extensible ? 0xFFFE : a.tag);
       o.WL16(a.channels);
@@ -384,8 +384,8 @@ HRESULT AviMuxer::Write(int index, std::span<const std::uint8_t> data, std::int6
                         bool key, const std::uint32_t* palette) {
   if (!out_ || index < 0 || std::size_t(index) >= streams_.size()) return AVIERR_BADPARAM;
   Stream& st = streams_[std::size_t(index)];
-  Held h{index, std::vector<std::uint8_t>(data.begin(), data.end()), Rescale(dts, st.spec.time_base, st.file_tb),
-         duration > 0 ? Rescale(duration, st.spec.time_base, st.file_tb) : duration, key || st.spec.intra_only, {}};
+  Held h{index, std::vector<std::uint8_t>(data.begin(), data.end()), Rescale(dts, st.desc.time_base, st.file_tb),
+         duration > 0 ? Rescale(duration, st.desc.time_base, st.file_tb) : duration, key || st.desc.intra_only, {}};
   if (palette) h.palette.assign(palette, palette + 256);
 
   // Into the queue by time: after this stream's last, before the first
@@ -463,7 +463,7 @@ HRESULT AviMuxer::WritePacket(int index, std::span<const std::uint8_t> data, DWO
     out_->End(riff_start_);
     StartRiff("AVIX", "movi");
   }
-  if (!st.spec.video) st.audio_bytes += std::int64_t(data.size());
+  if (!st.desc.video) st.audio_bytes += std::int64_t(data.size());
   return WriteChunk(index, st.tag, data, flags, true);
 }
 
@@ -481,8 +481,8 @@ HRESULT AviMuxer::Emit(Held& p) {
   Stream& st = streams_[std::size_t(p.index)];
   if (HRESULT r = FillTo(p.index, p.dts); r != AVIERR_OK) return r;
 
-  if (!p.data.empty() && st.spec.video && st.spec.picture.palette && !p.palette.empty()) {
-    const std::size_t colours = std::size_t(1) << st.spec.picture.bits;
+  if (!p.data.empty() && st.desc.video && st.desc.picture.palette && !p.palette.empty()) {
+    const std::size_t colours = std::size_t(1) << st.desc.picture.bits;
     st.palette.assign(p.palette.begin(), p.palette.begin() + std::ptrdiff_t(colours));
     if (st.palette_at != 0) {
       // The first colours go into the stream's format.
@@ -530,7 +530,7 @@ void AviMuxer::UpdateMasterEntry(int index, std::uint64_t offset, std::uint32_t 
   out_->Seek(st.indx_start + 8 + 16 * std::uint64_t(n));
   out_->WL64(offset);
   out_->WL32(size);
-  if (!st.spec.video && st.sample_size > 0)
+  if (!st.desc.video && st.sample_size > 0)
     out_->WL32(std::uint32_t(st.audio_bytes - st.audio_bytes_at_riff) / st.sample_size);
   else
     out_->WL32(std::uint32_t(st.entries.size()));
@@ -575,7 +575,7 @@ void AviMuxer::WriteCounters() {
   for (Stream& st : streams_) {
     out_->Seek(st.frames_hdr);
     out_->WL32(std::uint32_t(st.sample_size == 0 ? st.packets : st.audio_bytes / st.sample_size));
-    if (st.spec.video) frames = std::max(frames, st.packets);
+    if (st.desc.video) frames = std::max(frames, st.packets);
   }
   if (riff_id_ == 1) {
     out_->Seek(frames_hdr_all_);
@@ -626,7 +626,7 @@ HRESULT AviMuxer::Finish() {
     out_->Seek(odml_list_ + 12);
     std::int64_t frames = 0;
     for (const Stream& st : streams_)
-      if (st.spec.video) frames = std::max(frames, st.packets);
+      if (st.desc.video) frames = std::max(frames, st.packets);
     out_->WL32(std::uint32_t(frames));
     out_->Seek(end);
     WriteCounters();

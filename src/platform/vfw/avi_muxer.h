@@ -23,7 +23,7 @@ struct AviRational {
   std::int64_t num = 0, den = 1;
 };
 
-struct AviVideoSpec {
+struct AviVideoDesc {
   int width = 0, height = 0;
   int bits = 24;               // bits per pixel of the stored pictures; 0 counts as 24
   FOURCC codec = 0;            // 0: uncompressed DIB rows, bottom-up
@@ -32,7 +32,7 @@ struct AviVideoSpec {
 };
 
 // The WAVE format chunk the stream carries, as it goes into "strf".
-struct AviAudioSpec {
+struct AviAudioDesc {
   WORD tag = 1;
   WORD channels = 2;
   DWORD sample_rate = 44100;
@@ -47,10 +47,10 @@ struct AviAudioSpec {
   int samples_per_block = 1;           // the time of one block
 };
 
-struct AviStreamSpec {
+struct AviStreamDesc {
   bool video = true;
-  AviVideoSpec picture;
-  AviAudioSpec sound;
+  AviVideoDesc picture;
+  AviAudioDesc sound;
   AviRational time_base{1, 25};  // of the packet times handed to Write
   std::int64_t bit_rate = 0;     // bits per second, for the header's estimate
   bool intra_only = false;       // a codec of key frames only: every packet is one
@@ -64,7 +64,7 @@ class AviMuxer {
   AviMuxer& operator=(const AviMuxer&) = delete;
 
   // Creates the file and writes its headers; AVIERR_FILEOPEN, AVIERR_FILEWRITE, AVIERR_BADFORMAT.
-  HRESULT Open(const std::filesystem::path& file, std::vector<AviStreamSpec> streams);
+  HRESULT Open(const std::filesystem::path& file, std::vector<AviStreamDesc> streams);
   // One packet of stream `index` at `dts` (in the stream's time base);
   // `palette` (256 colours 0x00RRGGBB) when the stream's colours are set or change.
   HRESULT Write(int index, std::span<const std::uint8_t> data, std::int64_t dts, std::int64_t duration, bool key,

@@ -28,10 +28,10 @@ struct Packet {
   std::vector<std::uint32_t> palette;  // 256 colours, or none
 };
 
-// A stream as AVISaveV describes it: the muxer's spec, and for the oracle
+// A stream as AVISaveV describes it: the muxer's desc, and for the oracle
 // the codec and pixel format FFmpeg knows it by (and the source's WAVE format).
 struct Source {
-  AviStreamSpec spec;
+  AviStreamDesc desc;
   AVCodecID codec = AV_CODEC_ID_NONE;
   AVPixelFormat pixels = AV_PIX_FMT_NONE;
   std::vector<std::uint8_t> wave;
@@ -39,11 +39,11 @@ struct Source {
 
 Source RawVideo(int width, int height, int bits, AviRational tb) {
   Source s;
-  s.spec.picture.width = width;
-  s.spec.picture.height = height;
-  s.spec.picture.bits = bits;
-  s.spec.picture.palette = bits <= 8;
-  s.spec.time_base = tb;
+  s.desc.picture.width = width;
+  s.desc.picture.height = height;
+  s.desc.picture.bits = bits;
+  s.desc.picture.palette = bits <= 8;
+  s.desc.time_base = tb;
   s.codec = AV_CODEC_ID_RAWVIDEO;
   s.pixels = bits <= 8 ? AV_PIX_FMT_PAL8 : bits == 16 ? AV_PIX_FMT_RGB555LE : bits == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA;
   return s;
@@ -52,16 +52,16 @@ Source RawVideo(int width, int height, int bits, AviRational tb) {
 Source CodedVideo(int width, int height, const char* code, std::vector<std::uint8_t> extradata, AviRational tb,
                   std::int64_t bit_rate) {
   Source s;
-  s.spec.picture.width = width;
-  s.spec.picture.height = height;
-  s.spec.picture.bits = 24;
-  s.spec.picture.codec = mmioStringToFOURCC(code, 0);
-  s.spec.picture.extradata = std::move(extradata);
-  s.spec.time_base = tb;
-  s.spec.bit_rate = bit_rate;
+  s.desc.picture.width = width;
+  s.desc.picture.height = height;
+  s.desc.picture.bits = 24;
+  s.desc.picture.codec = mmioStringToFOURCC(code, 0);
+  s.desc.picture.extradata = std::move(extradata);
+  s.desc.time_base = tb;
+  s.desc.bit_rate = bit_rate;
   const std::string_view tag = code;
   s.codec = tag == "MJPG" ? AV_CODEC_ID_MJPEG : tag == "FFV1" ? AV_CODEC_ID_FFV1 : AV_CODEC_ID_MPEG4;
-  s.spec.intra_only = s.codec != AV_CODEC_ID_MPEG4;
+  s.desc.intra_only = s.codec != AV_CODEC_ID_MPEG4;
   s.pixels = AV_PIX_FMT_YUV420P;
   return s;
 }
@@ -85,12 +85,12 @@ std::vector<std::uint8_t> WaveFormat(WORD tag, WORD channels, DWORD rate, WORD b
 Source Sound(std::vector<std::uint8_t> wave) {
   Source s;
   s.wave = std::move(wave);
-  auto spec = detail::AviAudioSpecOf(s.wave);
-  EXPECT_TRUE(spec.has_value());
-  if (spec) s.spec.sound = *spec;
-  s.spec.video = false;
-  s.spec.time_base = {s.spec.sound.samples_per_block, s.spec.sound.sample_rate};
-  s.spec.bit_rate = std::int64_t(s.spec.sound.average_bytes_per_second) * 8;
+  auto desc = detail::AviAudioDescOf(s.wave);
+  EXPECT_TRUE(desc.has_value());
+  if (desc) s.desc.sound = *desc;
+  s.desc.video = false;
+  s.desc.time_base = {s.desc.sound.samples_per_block, s.desc.sound.sample_rate};
+  s.desc.bit_rate = std::int64_t(s.desc.sound.average_bytes_per_second) * 8;
   s.codec = detail::WaveCodecOf(s.wave).id;
   return s;
 }
@@ -105,9 +105,9 @@ void WriteWithLibavformat(const fs::path& file, const std::vector<Source>& sourc
     AVStream* st = avf.avformat_new_stream(oc, nullptr);
     ASSERT_NE(st, nullptr);
     AVCodecParameters* par = st->codecpar;
-    st->time_base = AVRational{int(s.spec.time_base.num), int(s.spec.time_base.den)};
-    if (s.spec.video) {
-      const AviVideoSpec& v = s.spec.picture;
+    st->time_base = AVRational{int(s.desc.time_base.num), int(s.desc.time_base.den)};
+    if (s.desc.video) {
+      const AviVideoDesc& v = s.desc.picture;
       par->codec_type = AVMEDIA_TYPE_VIDEO;
       par->codec_id = s.codec;
       par->codec_tag = v.codec;
@@ -115,7 +115,7 @@ void WriteWithLibavformat(const fs::path& file, const std::vector<Source>& sourc
       par->height = v.height;
       par->bits_per_coded_sample = v.bits;
       par->format = s.pixels;
-      par->bit_rate = s.spec.bit_rate;
+      par->bit_rate = s.desc.bit_rate;
       if (!v.extradata.empty()) {
         par->extradata = static_cast<std::uint8_t*>(av.av_mallocz(v.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         std::memcpy(par->extradata, v.extradata.data(), v.extradata.size());
@@ -132,7 +132,7 @@ void WriteWithLibavformat(const fs::path& file, const std::vector<Source>& sourc
     par->block_align = wf.nBlockAlign;
     par->bits_per_coded_sample = wf.wBitsPerSample;
     par->bit_rate = std::int64_t(wf.nAvgBytesPerSec) * 8;
-    par->frame_size = s.spec.sound.samples_per_block;
+    par->frame_size = s.desc.sound.samples_per_block;
     if (s.codec == AV_CODEC_ID_ADPCM_MS && wf.cbSize > 0) {
       par->extradata = static_cast<std::uint8_t*>(av.av_mallocz(wf.cbSize + AV_INPUT_BUFFER_PADDING_SIZE));
       std::memcpy(par->extradata, s.wave.data() + sizeof wf, wf.cbSize);
@@ -153,7 +153,7 @@ void WriteWithLibavformat(const fs::path& file, const std::vector<Source>& sourc
     if (p.key) pkt->flags |= AV_PKT_FLAG_KEY;
     if (!p.palette.empty())
       std::memcpy(av.av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE), p.palette.data(), AVPALETTE_SIZE);
-    const AviRational tb = sources[std::size_t(p.stream)].spec.time_base;
+    const AviRational tb = sources[std::size_t(p.stream)].desc.time_base;
     pkt->stream_index = p.stream;
     av.av_packet_rescale_ts(pkt, AVRational{int(tb.num), int(tb.den)}, oc->streams[p.stream]->time_base);
     EXPECT_GE(avf.av_interleaved_write_frame(oc, pkt), 0);
@@ -165,10 +165,10 @@ void WriteWithLibavformat(const fs::path& file, const std::vector<Source>& sourc
 }
 
 void WriteWithOurs(const fs::path& file, const std::vector<Source>& sources, const std::vector<Packet>& packets) {
-  std::vector<AviStreamSpec> specs;
-  for (const Source& s : sources) specs.push_back(s.spec);
+  std::vector<AviStreamDesc> descs;
+  for (const Source& s : sources) descs.push_back(s.desc);
   AviMuxer muxer;
-  ASSERT_EQ(muxer.Open(file, specs), AVIERR_OK);
+  ASSERT_EQ(muxer.Open(file, descs), AVIERR_OK);
   for (const Packet& p : packets)
     ASSERT_EQ(muxer.Write(p.stream, *p.data, p.dts, p.duration, p.key, p.palette.empty() ? nullptr : p.palette.data()),
               AVIERR_OK);
@@ -224,14 +224,14 @@ std::vector<Packet> Interleaved(const std::vector<Source>& sources, int pictures
   for (int n = 0; n < pictures; ++n) {
     for (std::size_t i = 0; i < sources.size(); ++i) {
       const Source& s = sources[i];
-      if (s.spec.video) {
-        const AviVideoSpec& v = s.spec.picture;
+      if (s.desc.video) {
+        const AviVideoDesc& v = s.desc.picture;
         const std::size_t raw = ((std::size_t(v.width) * std::size_t(v.bits ? v.bits : 24) + 31) / 32) * 4 * std::size_t(v.height);
         // Coded pictures of odd and even sizes, a key picture every fourth.
         const std::size_t size = v.codec != 0 ? coded_size + std::size_t(random() % 301) : raw;
         packets.push_back({int(i), Bytes(size, random), n, 1, v.codec == 0 || n % 4 == 0, {}});
       } else {
-        const AviAudioSpec& a = s.spec.sound;
+        const AviAudioDesc& a = s.desc.sound;
         // Blocks of sound for one picture of 1/10 s.
         const std::int64_t blocks = std::max<std::int64_t>(1, std::int64_t(a.sample_rate) / 10 / a.samples_per_block);
         packets.push_back({int(i), Bytes(std::size_t(blocks) * a.block_align, random), n * blocks, blocks, true, {}});
@@ -274,7 +274,7 @@ TEST(AviMuxer, PicturesAndSoundOfEveryKindAsLibavformatWritesThem) {
     std::vector<Packet> packets = Interleaved(c.sources, 12, random, 1000);
     // The colours come with the first picture and change with the sixth.
     for (Packet& p : packets)
-      if (c.sources[std::size_t(p.stream)].spec.picture.palette && c.sources[std::size_t(p.stream)].spec.video &&
+      if (c.sources[std::size_t(p.stream)].desc.picture.palette && c.sources[std::size_t(p.stream)].desc.video &&
           (p.dts == 0 || p.dts == 5))
         p.palette = Palette(std::uint32_t(p.dts));
     const fs::path ours = ExpectSameAsLibavformat(dir, c.name, c.sources, packets);

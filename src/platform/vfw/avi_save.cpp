@@ -19,13 +19,13 @@ namespace quarvel::vfw {
 
 namespace detail {
 
-std::optional<AviAudioSpec> AviAudioSpecOf(std::span<const std::uint8_t> format) {
+std::optional<AviAudioDesc> AviAudioDescOf(std::span<const std::uint8_t> format) {
   const WaveCodec codec = WaveCodecOf(format);
   if (codec.id == AV_CODEC_ID_NONE) return std::nullopt;
   WAVEFORMATEX wf;
   std::memcpy(&wf, format.data(), std::min(format.size(), sizeof wf));
   if (format.size() < sizeof wf) wf.cbSize = 0;
-  AviAudioSpec a;
+  AviAudioDesc a;
   a.channels = wf.nChannels;
   a.sample_rate = wf.nSamplesPerSec;
   a.block_align = wf.nBlockAlign;
@@ -76,7 +76,7 @@ struct Track {
   PAVISTREAM source = nullptr;
   AVISTREAMINFO info;
   int index = 0;
-  AviStreamSpec spec;
+  AviStreamDesc desc;
   AVRational unit{1, 1};  // duration of one source sample
   bool video = false;
   bool palette_due = false;
@@ -102,9 +102,9 @@ class Saver {
       if (r != AVIERR_OK) return r;
     }
     PlanChunks();
-    std::vector<AviStreamSpec> specs;
-    for (const auto& t : tracks_) specs.push_back(t.spec);
-    HRESULT r = muxer_.Open(file, std::move(specs));
+    std::vector<AviStreamDesc> descs;
+    for (const auto& t : tracks_) descs.push_back(t.desc);
+    HRESULT r = muxer_.Open(file, std::move(descs));
     opened_ = r != AVIERR_FILEOPEN;
     if (r != AVIERR_OK) return r;
 
@@ -154,13 +154,13 @@ class Saver {
     AVRational tb;
     ffmpeg::Av().av_reduce(&tb.num, &tb.den, t.unit.num, t.unit.den, 65535);
     bool compress = opts && opts->fccHandler != 0 && (opts->fccType == 0 || opts->fccType == streamtypeVIDEO);
-    t.spec.video = true;
-    t.spec.picture.width = dib->width;
-    t.spec.picture.height = dib->height;
+    t.desc.video = true;
+    t.desc.picture.width = dib->width;
+    t.desc.picture.height = dib->height;
     if (!compress) {
-      t.spec.picture.bits = dib->bits;
-      t.spec.picture.palette = dib->bits <= 8;
-      t.spec.time_base = {t.unit.num, t.unit.den};
+      t.desc.picture.bits = dib->bits;
+      t.desc.picture.palette = dib->bits <= 8;
+      t.desc.time_base = {t.unit.num, t.unit.den};
       t.palette_due = dib->bits <= 8;
       return AVIERR_OK;
     }
@@ -178,14 +178,14 @@ class Saver {
     t.encoder = OpenEncoder(*compressor, *dib, eo, nullptr);
     if (!t.encoder) return AVIERR_CANTCOMPRESS;
     const AVCodecContext& ctx = *t.encoder;
-    t.spec.picture.bits = ctx.bits_per_coded_sample;
-    t.spec.picture.palette = ctx.pix_fmt == AV_PIX_FMT_PAL8;
-    t.spec.picture.codec = compressor->code;
+    t.desc.picture.bits = ctx.bits_per_coded_sample;
+    t.desc.picture.palette = ctx.pix_fmt == AV_PIX_FMT_PAL8;
+    t.desc.picture.codec = compressor->code;
     if (ctx.extradata && ctx.extradata_size > 0)
-      t.spec.picture.extradata.assign(ctx.extradata, ctx.extradata + ctx.extradata_size);
-    t.spec.time_base = {ctx.time_base.num, ctx.time_base.den};
-    t.spec.bit_rate = ctx.bit_rate;
-    t.spec.intra_only = ctx.codec_descriptor && (ctx.codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+      t.desc.picture.extradata.assign(ctx.extradata, ctx.extradata + ctx.extradata_size);
+    t.desc.time_base = {ctx.time_base.num, ctx.time_base.den};
+    t.desc.bit_rate = ctx.bit_rate;
+    t.desc.intra_only = ctx.codec_descriptor && (ctx.codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
     t.converter = std::make_unique<DibConverter>(*dib, t.encoder->pix_fmt);
     t.frame.reset(ffmpeg::Av().av_frame_alloc());
     if (!t.frame) return AVIERR_MEMORY;
@@ -193,12 +193,12 @@ class Saver {
   }
 
   HRESULT AddAudio(Track& t, std::span<const std::uint8_t> format) {
-    std::optional<AviAudioSpec> sound = AviAudioSpecOf(format);
+    std::optional<AviAudioDesc> sound = AviAudioDescOf(format);
     if (!sound) return AVIERR_UNSUPPORTED;
-    t.spec.video = false;
-    t.spec.sound = std::move(*sound);
-    t.spec.time_base = {t.unit.num, t.unit.den};
-    t.spec.bit_rate = std::int64_t(t.spec.sound.average_bytes_per_second) * 8;
+    t.desc.video = false;
+    t.desc.sound = std::move(*sound);
+    t.desc.time_base = {t.unit.num, t.unit.den};
+    t.desc.bit_rate = std::int64_t(t.desc.sound.average_bytes_per_second) * 8;
     return AVIERR_OK;
   }
 

@@ -105,6 +105,6 @@ WaveCodec WaveCodecOf(std::span<const std::uint8_t> format);
 // How a stream of that WAVE format goes into an AVI file (the tag and sizes
 // of its codec, as FFmpeg's AVI muxer writes them); nullopt for a format
 // WaveCodecOf does not copy.
-std::optional<AviAudioSpec> AviAudioSpecOf(std::span<const std::uint8_t> format);
+std::optional<AviAudioDesc> AviAudioDescOf(std::span<const std::uint8_t> format);
 
 }  // namespace quarvel::vfw::detail

@@ -37,6 +37,14 @@ inline std::uint32_t Pack(unsigned a, unsigned r, unsigned g, unsigned b) {
   return (a << 24) | (r << 16) | (g << 8) | b;
 }
 
+// A lossless bitmap's 32-bit pixel (alpha, red, green, blue) as a
+// premultiplied word: colour never above its alpha; opaque without alpha.
+inline std::uint32_t LosslessArgb(const std::uint8_t* p, bool hasAlpha) {
+  if (!hasAlpha) return Pack(255, p[1], p[2], p[3]);
+  const unsigned a = p[0];
+  return Pack(a, std::min<unsigned>(p[1], a), std::min<unsigned>(p[2], a), std::min<unsigned>(p[3], a));
+}
+
 // ---- JPEG ----
 
 struct JpegErr {
@@ -572,12 +580,7 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
       auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * stride);
       const std::uint8_t* p = data + static_cast<std::size_t>(y) * stride;
       for (int x = 0; x < w; ++x, p += 4) {
-        if (hasAlpha) {
-          const unsigned a = p[0];
-          row[x] = Pack(a, std::min<unsigned>(p[1], a), std::min<unsigned>(p[2], a), std::min<unsigned>(p[3], a));
-        } else {
-          row[x] = Pack(255, p[1], p[2], p[3]);
-        }
+        row[x] = LosslessArgb(p, hasAlpha);
       }
     }
     cairo_surface_mark_dirty(s.get());
@@ -607,13 +610,7 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
         const unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
         dst[x] = Pack(255, (r << 3) | (r >> 2), (g << 3) | (g >> 2), (b << 3) | (b >> 2));
       } else {
-        const std::uint8_t* p = src + x * 4;
-        if (hasAlpha) {
-          const unsigned a = p[0];
-          dst[x] = Pack(a, std::min<unsigned>(p[1], a), std::min<unsigned>(p[2], a), std::min<unsigned>(p[3], a));
-        } else {
-          dst[x] = Pack(255, p[1], p[2], p[3]);
-        }
+        dst[x] = LosslessArgb(src + x * 4, hasAlpha);
       }
     }
   }
