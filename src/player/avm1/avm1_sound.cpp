@@ -12,10 +12,12 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/library/id3_tags.h"
 #include "player/library/mp3_sound.h"
 #include "player/library/movie_library.h"
 #include "player/display/stage.h"
@@ -96,8 +98,7 @@ Transform* TransformOf(Avm1& vm, SoundData& d) {
 
 double ScriptMs(Avm1& vm) { return static_cast<double>(vm.GetStage().ScriptTime()); }
 
-// ActionScript 1/2 counts a sound's duration in whole milliseconds.
-double SoundLength(std::span<const std::uint8_t> body) { return std::floor(DefineSoundLengthMs(body)); }
+// ActionScript 1/2 counts a library sound's duration in whole milliseconds.
 double LibrarySoundLength(const MovieLibrary& lib, int id) {
   const double ms = lib.SoundLengthMs(id);
   return ms < 0 ? ms : std::floor(ms);
@@ -359,23 +360,82 @@ bool DefineLoaded(Avm1& vm, SoundData& d, const std::string& file) {
   vm.GetStage().DefineScriptSound(id, cls->loaded.back());
   d.soundId = id;
   d.name.clear();
-  d.durationMs = SoundLength(cls->loaded.back());
+  // A loaded MP3's duration is rounded to the millisecond.
+  d.durationMs = std::round(DefineSoundLengthMs(cls->loaded.back()));
   d.loadedBytes = static_cast<double>(file.size());
   d.started = false;
   return true;
 }
 
+// ID3 frames Flash also names in words (the names an ID3v1 tag's fields get).
+const char* Id3Alias(const std::string& id) {
+  static constexpr std::pair<std::string_view, const char*> kAliases[] = {
+      {"COMM", "comment"}, {"TALB", "album"}, {"TCON", "genre"}, {"TIT2", "songname"},
+      {"TPE1", "artist"},  {"TRCK", "track"}, {"TYER", "year"}};
+  for (const auto& [frame, alias] : kAliases) {
+    if (id == frame) return alias;
+  }
+  return nullptr;
+}
+
+// Sound.id3: an object with no prototype holding each frame's text under
+// its name, a repeated frame's texts as an array, and the common frames
+// also under a word (the last text). An ID3v1 tag gives only the words.
+// The property is the script's if it made one before; else it is made
+// read-only. onID3 follows.
+void PublishId3(Avm1& vm, const AsValue& self, const Id3Tags& tags) {
+  AsObject* o = Self(self);
+  if (!o || tags.frames.empty()) return;
+  if (!o->props.count(vm.Key("id3"))) {
+    AsObject* id3 = vm.NewObject();
+    id3->proto = nullptr;
+    std::map<std::string, AsObject*> repeated;
+    for (const Id3Frame& f : tags.frames) {
+      const AsValue text = AsValue::String(f.text);
+      if (const char* alias = Id3Alias(f.id)) vm.SetProp(id3, alias, text);
+      if (tags.version == 1) continue;
+      const auto it = id3->props.find(vm.Key(f.id));
+      if (it == id3->props.end()) {
+        vm.SetProp(id3, f.id, text);
+      } else if (AsObject*& arr = repeated[f.id]) {
+        vm.SetElement(arr, arr->length, text);
+      } else {
+        arr = vm.NewArray({it->second.value, text});
+        it->second.value = AsValue::Object(arr);
+      }
+    }
+    vm.SetProp(o, "id3", AsValue::Object(id3));
+    o->props[vm.Key("id3")].readOnly = true;
+  }
+  const AsValue fn = vm.Get(self, "onID3");
+  if (fn.type == AsValue::Type::kObject && fn.obj->fn) {
+    std::vector<AsValue> args{AsValue::Bool(true)};
+    vm.Call(fn, self, args);
+  }
+}
+
 // The file is read when the load completes, a frame after it was asked
-// for; onLoad(success) follows.
+// for; onID3 and onLoad(success) follow.
 AsValue Loaded(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
   if (!d) return {};
-  if (d->loadTimer) vm.ClearInterval(d->loadTimer);
+  const int timer = d->loadTimer;
+  if (timer) vm.ClearInterval(timer);
+  std::string bytes;
+  const bool read = ReadMovieFile(vm, Str(vm, a, 0), bytes);
+  // The tags come first in the file: onID3 runs while the sound is still
+  // loading (starts wait for it), its duration and position 0 so far.
+  if (const Id3Tags tags = read ? ReadId3(bytes) : Id3Tags{}; !tags.frames.empty()) {
+    d->soundId = 0;
+    d->durationMs = 0;
+    AddLengthProperties(vm, self);
+    PublishId3(vm, self, tags);
+    if (d->loadTimer != timer) return {};  // onID3 loaded another sound
+  }
   d->loadTimer = 0;
   std::vector<std::vector<AsValue>> starts = std::move(d->pendingStarts);
   d->pendingStarts.clear();
-  std::string bytes;
-  const bool ok = ReadMovieFile(vm, Str(vm, a, 0), bytes) && DefineLoaded(vm, *d, bytes);
+  const bool ok = read && DefineLoaded(vm, *d, bytes);
   if (ok) AddLengthProperties(vm, self);
   const AsValue fn = vm.Get(self, "onLoad");
   if (fn.type == AsValue::Type::kObject && fn.obj->fn) {

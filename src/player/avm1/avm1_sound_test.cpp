@@ -234,6 +234,70 @@ void WriteTune(const TempFolder& folder, const std::string& name) {
   folder.Write(folder.Dir() / name, mp3);
 }
 
+// An ID3v2.3 tag of text frames and comments, then the tune's frames.
+std::string TaggedTune() {
+  const auto frame = [](const std::string& id, const std::string& body) {
+    const auto n = body.size();
+    return id + std::string{'\0', '\0', static_cast<char>(n >> 8), static_cast<char>(n), '\0', '\0'} + body;
+  };
+  using namespace std::string_literals;
+  const std::string frames = frame("TPE1", "\0Band"s) + frame("COMM", "\0eng\0First"s) + frame("TLEN", "\0" "9"s) +
+                             frame("COMM", "\0engx\0Second"s) + frame("COMM", "\0eng\0Third"s);
+  std::string mp3 = "ID3\x03\0\0\0\0"s + static_cast<char>(0) + static_cast<char>(frames.size()) + frames;
+  for (int i = 0; i < 10; ++i) {
+    std::string f(417, '\0');
+    f[0] = '\xFF', f[1] = '\xFB', f[2] = '\x90', f[3] = '\x00';
+    mp3 += f;
+  }
+  return mp3;
+}
+
+Actions Assign(const std::string& name, const Actions& value) {
+  Actions a;
+  return Set(a, name, value);
+}
+
+TEST(Avm1Sound, Id3TagsReachTheScriptBeforeTheSoundHasLoaded) {
+  TempFolder folder;
+  folder.Write(folder.Dir() / "tagged.mp3", TaggedTune());
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "s", New("Sound"));
+  Actions onId3;
+  onId3.Append(Log(Str("id3:")));
+  onId3.Append(Log(Member(Var("s"), "duration")));
+  onId3.Append(ForIn(Member(Var("s"), "id3"), Log(Bin(Actions().PushRegister(0), Str(","), Action::kAdd2))));
+  // No prototype: no toString.
+  onId3.Append(Log(Op(Member(Member(Var("s"), "id3"), "toString"), Code(Action::kTypeOf))));
+  // Read-only once made.
+  onId3.Append(SetMember(Var("s"), "id3", Str("x")));
+  a.Append(SetMember(Var("s"), "onID3", Function({}, onId3)));
+  a.Append(SetMember(Var("s"), "onLoad", Function({}, Log(Bin(Str(" load:"), Member(Var("s"), "duration"), Action::kAdd2)))));
+  a.Append(Do(Method(Var("s"), "loadSound", {Str("tagged.mp3"), Bool(false)})));
+  // A script's own id3 property stays; onID3 still comes.
+  Set(a, "t", New("Sound"));
+  a.Append(SetMember(Var("t"), "id3", Str("mine")));
+  a.Append(SetMember(Var("t"), "onID3", Function({}, Assign("_global.tHeard", Member(Var("t"), "id3")))));
+  a.Append(Do(Method(Var("t"), "loadSound", {Str("tagged.mp3"), Bool(false)})));
+  // No tag, no id3 and no onID3.
+  WriteTune(folder, "plain.mp3");
+  Set(a, "u", New("Sound"));
+  a.Append(SetMember(Var("u"), "onID3", Function({}, Assign("_global.uHeard", Bool(true)))));
+  a.Append(Do(Method(Var("u"), "loadSound", {Str("plain.mp3"), Bool(false)})));
+  PlayedFile r(folder, Script(a));
+  r.player.AdvanceTo(200);
+  // Newest name first: each frame after its word, a repeated frame's texts
+  // gathered in an array where the frame first came.
+  EXPECT_EQ(r.Get("_global.log"), "id3:0TLEN,COMM,comment,TPE1,artist,undefined load:261");
+  EXPECT_EQ(r.Get("s.id3.COMM"), "First,Second,Third");
+  EXPECT_EQ(r.Get("s.id3.comment"), "Third");
+  EXPECT_EQ(r.Get("s.id3.TLEN"), "9");
+  EXPECT_EQ(r.Get("s.id3.artist"), "Band");
+  EXPECT_EQ(r.Get("_global.tHeard"), "mine");
+  EXPECT_EQ(r.Get("_global.uHeard"), "");
+  EXPECT_EQ(r.Get("u.id3"), "");
+}
+
 TEST(Avm1Sound, StartsWhileLoadingPlayOnceLoadedAndEachEndsOnItsOwn) {
   TempFolder folder;
   WriteTune(folder, "tune.mp3");
