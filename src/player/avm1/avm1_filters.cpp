@@ -4,6 +4,8 @@
 // `clip.filters = [...]` turns them into the renderer's filters, and reading
 // `clip.filters` makes new objects from those.
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <cmath>
 #include <optional>
 #include <string_view>
@@ -27,6 +29,12 @@ using FilterClass = FilterSchema;
 
 const std::vector<FilterSchema>& Classes() { return FilterSchemas(); }
 
+AsValue IdentityMatrix(Avm1& vm) {
+  std::vector<AsValue> m(20, AsValue::Number(0));
+  for (int i = 0; i < 4; ++i) m[static_cast<std::size_t>(i * 6)] = AsValue::Number(1);
+  return AsValue::Object(vm.NewArray(std::move(m)));
+}
+
 const FilterClass* ClassOf(const AsObject* o) {
   if (!o) return nullptr;
   for (const auto& c : Classes()) {
@@ -35,90 +43,288 @@ const FilterClass* ClassOf(const AsObject* o) {
   return nullptr;
 }
 
-AsValue IdentityMatrix(Avm1& vm) {
-  std::vector<AsValue> m(20, AsValue::Number(0));
-  for (int i = 0; i < 4; ++i) m[static_cast<std::size_t>(i * 6)] = AsValue::Number(1);
-  return AsValue::Object(vm.NewArray(std::move(m)));
-}
-
-AsValue CopyArray(Avm1& vm, const AsValue& v) {
-  if (v.type != AsValue::Type::kObject || !v.obj->isArray) return AsValue::Object(vm.NewArray());
-  return AsValue::Object(vm.NewArray(vm.Elements(v.obj)));
-}
-
-// DisplacementMapFilter's mapPoint: two integers behind an accessor.
-struct MapPoint : AsNativeData {
-  std::int32_t x = 0, y = 0;
+// Each class's settings are native accessors on its prototype, in Flash's
+// order (which is not the constructor's): this order lists them to for-in
+// and numbers them for ASnative.
+enum class Rule {
+  kNumber, kAngle, kColor, kAlpha, kQuality, kStrength, kBlur, kBool, kType, kColorMatrix, kKernelSize,
+  kKernel, kMapBitmap, kMapPoint, kComponent, kScale, kMode, kColors, kAlphas, kRatios
+};
+struct Accessor {
+  const char* name;
+  Rule rule;
+};
+struct AccessorClass {
+  const char* name;
+  std::vector<Accessor> fields;
 };
 
-bool IsMapPoint(const FilterClass& c, const Param& p) {
-  return std::string_view(c.name) == "DisplacementMapFilter" && std::string_view(p.name) == "mapPoint";
+const std::vector<AccessorClass>& AccessorClasses() {
+  using R = Rule;
+  static const std::vector<AccessorClass> kClasses = {
+      {"DropShadowFilter",
+       {{"distance", R::kNumber}, {"angle", R::kAngle}, {"color", R::kColor}, {"alpha", R::kAlpha},
+        {"quality", R::kQuality}, {"inner", R::kBool}, {"knockout", R::kBool}, {"blurX", R::kBlur},
+        {"blurY", R::kBlur}, {"strength", R::kStrength}, {"hideObject", R::kBool}}},
+      {"BlurFilter", {{"blurX", R::kBlur}, {"blurY", R::kBlur}, {"quality", R::kQuality}}},
+      {"GlowFilter",
+       {{"color", R::kColor}, {"alpha", R::kAlpha}, {"quality", R::kQuality}, {"inner", R::kBool},
+        {"knockout", R::kBool}, {"blurX", R::kBlur}, {"blurY", R::kBlur}, {"strength", R::kStrength}}},
+      {"BevelFilter",
+       {{"distance", R::kNumber}, {"angle", R::kAngle}, {"highlightColor", R::kColor}, {"highlightAlpha", R::kAlpha},
+        {"shadowColor", R::kColor}, {"shadowAlpha", R::kAlpha}, {"quality", R::kQuality}, {"strength", R::kStrength},
+        {"knockout", R::kBool}, {"blurX", R::kBlur}, {"blurY", R::kBlur}, {"type", R::kType}}},
+      {"GradientGlowFilter",
+       {{"distance", R::kNumber}, {"angle", R::kAngle}, {"colors", R::kColors}, {"alphas", R::kAlphas},
+        {"ratios", R::kRatios}, {"blurX", R::kBlur}, {"blurY", R::kBlur}, {"quality", R::kQuality},
+        {"strength", R::kStrength}, {"knockout", R::kBool}, {"type", R::kType}}},
+      {"GradientBevelFilter",
+       {{"distance", R::kNumber}, {"angle", R::kAngle}, {"colors", R::kColors}, {"alphas", R::kAlphas},
+        {"ratios", R::kRatios}, {"blurX", R::kBlur}, {"blurY", R::kBlur}, {"quality", R::kQuality},
+        {"strength", R::kStrength}, {"knockout", R::kBool}, {"type", R::kType}}},
+      {"ColorMatrixFilter", {{"matrix", R::kColorMatrix}}},
+      {"ConvolutionFilter",
+       {{"matrixX", R::kKernelSize}, {"matrixY", R::kKernelSize}, {"matrix", R::kKernel}, {"divisor", R::kNumber},
+        {"bias", R::kNumber}, {"preserveAlpha", R::kBool}, {"clamp", R::kBool}, {"color", R::kColor},
+        {"alpha", R::kAlpha}}},
+      {"DisplacementMapFilter",
+       {{"mapBitmap", R::kMapBitmap}, {"mapPoint", R::kMapPoint}, {"componentX", R::kComponent},
+        {"componentY", R::kComponent}, {"scaleX", R::kScale}, {"scaleY", R::kScale}, {"mode", R::kMode},
+        {"color", R::kColor}, {"alpha", R::kAlpha}}},
+  };
+  return kClasses;
+}
+constexpr std::size_t kMaxAccessorClasses = 9, kMaxAccessors = 12;
+constexpr std::size_t kGradientStops = 16;
+
+// A filter's settings as the accessors keep them, by field.
+struct FilterState : AsNativeData {
+  std::size_t cls = 0;  // in AccessorClasses()
+  std::array<double, kMaxAccessors> number{};
+  std::array<std::string, kMaxAccessors> text;
+  std::vector<double> matrix;
+  // Gradient stops: sixteen of each kept, `stops` of them shown.
+  std::array<double, kGradientStops> colors{}, alphas{}, ratios{};
+  std::size_t stops = 0;
+  AsValue mapBitmap;
+  std::int32_t mapX = 0, mapY = 0;
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    if (mapBitmap.type == AsValue::Type::kObject) reachable.push_back(mapBitmap.obj);
+  }
+};
+
+FilterState* StateOf(const AsValue& self, std::size_t cls) {
+  FilterState* s = self.type == AsValue::Type::kObject ? self.obj->Native<FilterState>() : nullptr;
+  return s && s->cls == cls ? s : nullptr;
 }
 
-// Any object with both x and y sets the point (a conversion that throws
-// gives its coordinate the lowest integer, and its error goes on after the
-// point is set, x's before y's); anything else makes it (0, 0).
-void SetMapPoint(Avm1& vm, AsObject* o, const AsValue& v) {
-  if (!o->Native<MapPoint>()) o->native = std::make_unique<MapPoint>();
-  std::int32_t x = 0, y = 0;
-  std::optional<AsValue> error;
-  if (v.type == AsValue::Type::kObject) {
-    const AsValue xv = vm.Get(v, "x"), yv = vm.Get(v, "y");
-    if (vm.Throwing()) return;
-    auto convert = [&](const AsValue& c) {
-      const double d = vm.ToNumber(c);
-      if (auto e = vm.TakeThrown()) {
-        if (!error) error = std::move(e);
-        return INT32_MIN;
+std::size_t FieldIndex(const AccessorClass& c, std::string_view name) {
+  for (std::size_t i = 0; i < c.fields.size(); ++i) {
+    if (name == c.fields[i].name) return i;
+  }
+  return c.fields.size();
+}
+
+// Numbers as Flash converts an element of a filter's array: null and
+// undefined are NaN.
+double ElementNumber(Avm1& vm, const AsValue& v) { return v.IsNullish() ? std::nan("") : vm.ToNumber(v); }
+std::size_t LengthOf(Avm1& vm, const AsValue& v) {
+  if (v.type != AsValue::Type::kObject && v.type != AsValue::Type::kString) return 0;
+  const double n = vm.ToNumber(vm.Get(v, "length"));
+  return std::isfinite(n) && n > 0 ? static_cast<std::size_t>(std::min(n, 65536.0)) : 0;
+}
+AsValue ElementOf(Avm1& vm, const AsValue& v, std::size_t i) {
+  return v.type == AsValue::Type::kObject ? vm.Get(v, std::to_string(i)) : AsValue{};
+}
+
+// An alpha is kept in 256 steps.
+double AlphaStep(double a, bool round) {
+  if (std::isnan(a)) return 1;
+  const double c = std::clamp(a, 0.0, 1.0) * 255;
+  return (round ? std::round(c) : std::trunc(c)) / 255;
+}
+double ColorBits(double c) { return static_cast<double>(static_cast<std::uint32_t>(ToInt32(c)) & 0xFFFFFF); }
+
+void WriteField(Avm1& vm, FilterState& s, std::size_t field, const AsValue& v) {
+  const AccessorClass& c = AccessorClasses()[s.cls];
+  double& n = s.number[field];
+  const auto num = [&] { return vm.ToNumber(v); };
+  switch (c.fields[field].rule) {
+    case Rule::kNumber: n = num(); break;
+    case Rule::kAngle: n = std::fmod(num(), 360.0); break;
+    case Rule::kColor: n = ColorBits(num()); break;
+    case Rule::kAlpha: n = AlphaStep(num(), false); break;
+    case Rule::kQuality: n = std::clamp(ToInt32(num()), 0, 15); break;
+    case Rule::kStrength: n = std::isnan(num()) ? 0 : std::clamp(num(), 0.0, 255.0); break;
+    case Rule::kBlur: n = std::isnan(num()) ? 0 : std::clamp(num(), 0.0, 255.0); break;
+    case Rule::kBool: n = vm.ToBool(v) ? 1 : 0; break;
+    case Rule::kComponent: n = ToInt32(num()); break;
+    case Rule::kScale: n = std::isnan(num()) ? 0 : std::clamp(num(), -65535.0, 65535.0); break;
+    case Rule::kType: {
+      const std::string t = vm.ToString(v);
+      s.text[field] = t == "inner" || t == "outer" ? t : "full";
+      break;
+    }
+    case Rule::kMode: {
+      const std::string t = vm.ToString(v);
+      s.text[field] = t == "clamp" || t == "ignore" || t == "color" ? t : "wrap";
+      break;
+    }
+    case Rule::kColorMatrix:
+      // Twenty numbers whatever was given; null and undefined change nothing.
+      if (v.IsNullish()) break;
+      s.matrix.assign(20, std::nan(""));
+      for (std::size_t i = 0; i < std::min<std::size_t>(20, LengthOf(vm, v)); ++i) {
+        s.matrix[i] = ElementNumber(vm, ElementOf(vm, v, i));
       }
-      return TruncateOrLowest(d);
-    };
-    const std::int32_t cx = convert(xv), cy = convert(yv);
-    if (!xv.IsUndefined() && !yv.IsUndefined()) x = cx, y = cy;
+      break;
+    case Rule::kKernelSize: {
+      n = std::clamp(ToInt32(num()), 0, 15);
+      // The kernel grows to the new size; it never shrinks.
+      const auto cells = static_cast<std::size_t>(s.number[0] * s.number[1]);
+      if (s.matrix.size() < cells) s.matrix.resize(cells, 0);
+      break;
+    }
+    case Rule::kKernel: {
+      if (v.IsNullish()) break;
+      const std::size_t given = LengthOf(vm, v);
+      s.matrix.assign(std::max(given, static_cast<std::size_t>(s.number[0] * s.number[1])), 0);
+      for (std::size_t i = 0; i < given; ++i) s.matrix[i] = ElementNumber(vm, ElementOf(vm, v, i));
+      break;
+    }
+    case Rule::kMapBitmap:
+      if (v.type == AsValue::Type::kObject && v.obj->className == "BitmapData") s.mapBitmap = v;
+      break;
+    case Rule::kMapPoint: {
+      // Any object with both x and y sets the point (a conversion that
+      // throws gives its coordinate the lowest integer, and its error goes
+      // on after the point is set, x's before y's); anything else makes it (0, 0).
+      std::int32_t x = 0, y = 0;
+      std::optional<AsValue> error;
+      if (v.type == AsValue::Type::kObject) {
+        const AsValue xv = vm.Get(v, "x"), yv = vm.Get(v, "y");
+        if (vm.Throwing()) return;
+        auto convert = [&](const AsValue& cv) {
+          const double d = vm.ToNumber(cv);
+          if (auto e = vm.TakeThrown()) {
+            if (!error) error = std::move(e);
+            return INT32_MIN;
+          }
+          return TruncateOrLowest(d);
+        };
+        const std::int32_t cx = convert(xv), cy = convert(yv);
+        if (!xv.IsUndefined() && !yv.IsUndefined()) x = cx, y = cy;
+      }
+      s.mapX = x, s.mapY = y;
+      if (error) vm.Rethrow(std::move(*error));
+      break;
+    }
+    case Rule::kColors:
+      // The colours set how many stops there are (at most sixteen).
+      if (v.IsNullish()) break;
+      s.stops = std::min(LengthOf(vm, v), kGradientStops);
+      for (std::size_t i = 0; i < s.stops; ++i) {
+        const double d = vm.ToNumber(ElementOf(vm, v, i));
+        s.colors[i] = std::isnan(d) ? 0 : ColorBits(d);
+      }
+      break;
+    case Rule::kAlphas:
+      if (v.IsNullish()) break;
+      for (std::size_t i = 0; i < s.stops; ++i) s.alphas[i] = AlphaStep(vm.ToNumber(ElementOf(vm, v, i)), true);
+      break;
+    case Rule::kRatios:
+      // Fewer ratios than stops cut the stops.
+      if (v.IsNullish()) break;
+      s.stops = std::min(s.stops, LengthOf(vm, v));
+      for (std::size_t i = 0; i < s.stops; ++i) {
+        const double d = vm.ToNumber(ElementOf(vm, v, i));
+        s.ratios[i] = std::isnan(d) ? 0 : std::clamp(std::trunc(d), 0.0, 255.0);
+      }
+      break;
   }
-  if (auto* d = o->Native<MapPoint>()) d->x = x, d->y = y;
-  if (error) vm.Rethrow(std::move(*error));
 }
 
-AsValue GetMapPointProp(Avm1& vm, const AsValue& self, AsArgs) {
-  const MapPoint* d = self.type == AsValue::Type::kObject ? self.obj->Native<MapPoint>() : nullptr;
-  return NewPoint(vm, d ? d->x : 0, d ? d->y : 0);
+AsValue Numbers(Avm1& vm, const double* begin, const double* end) {
+  std::vector<AsValue> elems;
+  for (const double* p = begin; p != end; ++p) elems.push_back(AsValue::Number(*p));
+  return AsValue::Object(vm.NewArray(std::move(elems)));
 }
 
-AsValue SetMapPointProp(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (self.type == AsValue::Type::kObject && self.obj->className == "DisplacementMapFilter") {
-    SetMapPoint(vm, self.obj, Arg(a, 0));
+AsValue ReadField(Avm1& vm, const FilterState& s, std::size_t field) {
+  const double n = s.number[field];
+  switch (AccessorClasses()[s.cls].fields[field].rule) {
+    case Rule::kBool: return AsValue::Bool(n != 0);
+    case Rule::kType:
+    case Rule::kMode: return AsValue::String(s.text[field]);
+    case Rule::kColorMatrix:
+    case Rule::kKernel: return Numbers(vm, s.matrix.data(), s.matrix.data() + s.matrix.size());
+    case Rule::kMapBitmap: return s.mapBitmap;
+    case Rule::kMapPoint: return NewPoint(vm, s.mapX, s.mapY);
+    case Rule::kColors: return Numbers(vm, s.colors.data(), s.colors.data() + s.stops);
+    case Rule::kAlphas: return Numbers(vm, s.alphas.data(), s.alphas.data() + s.stops);
+    case Rule::kRatios: return Numbers(vm, s.ratios.data(), s.ratios.data() + s.stops);
+    default: return AsValue::Number(n);
   }
+}
+
+// One getter and one setter per class and field: a native knows only its number.
+template <std::size_t C, std::size_t F>
+AsValue GetField(Avm1& vm, const AsValue& self, AsArgs) {
+  const FilterState* s = StateOf(self, C);
+  return s && F < AccessorClasses()[C].fields.size() ? ReadField(vm, *s, F) : AsValue{};
+}
+template <std::size_t C, std::size_t F>
+AsValue SetField(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (FilterState* s = StateOf(self, C); s && F < AccessorClasses()[C].fields.size()) WriteField(vm, *s, F, Arg(a, 0));
   return {};
 }
+template <std::size_t C, std::size_t... F>
+constexpr std::array<std::pair<AsNative, AsNative>, sizeof...(F)> FieldNatives(std::index_sequence<F...>) {
+  return {std::pair<AsNative, AsNative>{GetField<C, F>, SetField<C, F>}...};
+}
+template <std::size_t... C>
+constexpr auto AllNatives(std::index_sequence<C...>) {
+  return std::array{FieldNatives<C>(std::make_index_sequence<kMaxAccessors>())...};
+}
+constexpr auto kNatives = AllNatives(std::make_index_sequence<kMaxAccessorClasses>());
 
-// Sets the filter's properties from constructor arguments, defaults filling the rest.
+std::size_t AccessorClassOf(const FilterClass& c) {
+  const auto& all = AccessorClasses();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (std::string_view(all[i].name) == c.name) return i;
+  }
+  return all.size();
+}
+
+// A filter's settings from constructor arguments, defaults filling the
+// rest, each through its setter.
 void Fill(Avm1& vm, AsObject* o, const FilterClass& c, AsArgs a) {
+  const std::size_t cls = AccessorClassOf(c);
+  if (cls >= AccessorClasses().size()) return;
+  auto state = std::make_unique<FilterState>();
+  FilterState& s = *state;
+  s.cls = cls;
+  const AccessorClass& ac = AccessorClasses()[cls];
   for (std::size_t i = 0; i < c.params.size(); ++i) {
     const Param& p = c.params[i];
+    const std::size_t field = FieldIndex(ac, p.name);
+    if (field >= ac.fields.size()) continue;
     const AsValue arg = Arg(a, i);
-    if (IsMapPoint(c, p)) {
-      SetMapPoint(vm, o, arg);
+    if (!arg.IsUndefined() && !(p.type == T::kArray && arg.IsNullish())) {
+      WriteField(vm, s, field, arg);
       continue;
     }
-    AsValue v;
     switch (p.type) {
-      case T::kNumber: {
-        const double d = arg.IsUndefined() ? p.number : vm.ToNumber(arg);
-        v = AsValue::Number(std::isnan(d) ? p.number : d);
-        break;
-      }
-      case T::kBool: v = AsValue::Bool(arg.IsUndefined() ? p.number != 0 : vm.ToBool(arg)); break;
-      case T::kString: v = AsValue::String(arg.IsUndefined() ? p.text : vm.ToString(arg)); break;
+      case T::kNumber: WriteField(vm, s, field, AsValue::Number(p.number)); break;
+      case T::kBool: WriteField(vm, s, field, AsValue::Bool(p.number != 0)); break;
+      case T::kString: WriteField(vm, s, field, AsValue::String(p.text)); break;
       case T::kArray:
-        v = !arg.IsUndefined() ? CopyArray(vm, arg)
-            : c.kind == Filter::Kind::kColorMatrix ? IdentityMatrix(vm)
-                                                   : AsValue::Object(vm.NewArray());
+        if (c.kind == Filter::Kind::kColorMatrix) WriteField(vm, s, field, IdentityMatrix(vm));
         break;
-      case T::kAny: v = arg; break;
+      case T::kAny: WriteField(vm, s, field, arg); break;
     }
-    vm.SetProp(o, p.name, v);
   }
+  o->native = std::move(state);
 }
 
 AsValue FilterCtor(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -149,18 +355,11 @@ AsValue FilterCtor(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue FilterClone(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = Self(self);
-  const FilterClass* c = ClassOf(o);
-  if (!c) return {};
+  const FilterState* s = o ? o->Native<FilterState>() : nullptr;
+  if (!ClassOf(o) || !s) return {};
   AsObject* copy = vm.NewObject(o->proto);
   copy->className = o->className;
-  for (const Param& p : c->params) {
-    const AsValue v = vm.Get(self, p.name);
-    if (IsMapPoint(*c, p)) {
-      SetMapPoint(vm, copy, v);
-      continue;
-    }
-    vm.SetProp(copy, p.name, p.type == T::kArray ? CopyArray(vm, v) : v);
-  }
+  copy->native = std::make_unique<FilterState>(*s);
   return AsValue::Object(copy);
 }
 
@@ -288,7 +487,10 @@ AsValue FilterObject(Avm1& vm, const Filter& f) {
         break;
       }
     }
-    vm.SetProp(o, field.name, v);
+    if (FilterState* st = o->Native<FilterState>()) {
+      const AccessorClass& ac = AccessorClasses()[st->cls];
+      if (const std::size_t i = FieldIndex(ac, field.name); i < ac.fields.size()) WriteField(vm, *st, i, v);
+    }
   }
   return AsValue::Object(o);
 }
@@ -404,11 +606,19 @@ void InstallFilters(Avm1& vm) {
   // Every filter class shares BitmapFilter's clone.
   AsObject* base = vm.NewRootObject(vm.ObjectProto());
   vm.NewFunction("clone", FilterClone, base);
+  base->props[vm.Key("clone")].hidden = false;
   vm.NewClass(pkg, "BitmapFilter", FilterCtor, base);
+  static_assert(kNatives.size() >= 9 && kNatives[0].size() >= 12);
   for (const auto& c : Classes()) {
     AsObject* proto = vm.NewRootObject(base);
     vm.NewClass(pkg, c.name, FilterCtor, proto);
-    if (std::string_view(c.name) == "DisplacementMapFilter") vm.AddAccessor(proto, "mapPoint", GetMapPointProp, SetMapPointProp);
+    const std::size_t cls = AccessorClassOf(c);
+    if (cls >= AccessorClasses().size()) continue;
+    const auto& fields = AccessorClasses()[cls].fields;
+    for (std::size_t f = 0; f < fields.size() && f < kMaxAccessors; ++f) {
+      vm.AddAccessor(proto, fields[f].name, kNatives[cls][f].first, kNatives[cls][f].second);
+      proto->props[vm.Key(fields[f].name)].hidden = false;
+    }
   }
   AsObject* clip = vm.ClipProto();
   vm.AddAccessor(clip, "filters", McGetFilters, McSetFilters);
