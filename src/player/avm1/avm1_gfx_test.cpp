@@ -717,6 +717,93 @@ TEST(Avm1Filters, DisplacementMapPointKeepsTwoIntegers) {
   EXPECT_EQ(r.Get("notAnObject"), "(x=0, y=0)");
 }
 
+// A filter's settings are accessors on its class's prototype, listed by
+// for-in in Flash's order with BitmapFilter's clone, and each write is
+// converted as Flash converts it.
+TEST(Avm1Filters, SettingsAreConvertedByTheirAccessors) {
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "f", New("flash.filters", "BevelFilter", {}));
+  a.Append(ForIn(Var("f"), Log(Bin(Actions().PushRegister(0), Str(","), Action::kAdd2))));
+  Set(a, "own", Method(Var("f"), "hasOwnProperty", {Str("angle")}));
+  a.Append(SetMember(Var("f"), "angle", Int(366)));
+  a.Append(SetMember(Var("f"), "highlightColor", Int(-0x12345678)));
+  a.Append(SetMember(Var("f"), "highlightAlpha", Num(0.5)));
+  a.Append(SetMember(Var("f"), "quality", Num(100)));
+  a.Append(SetMember(Var("f"), "strength", Int(-1)));
+  a.Append(SetMember(Var("f"), "blurX", Int(256)));
+  a.Append(SetMember(Var("f"), "type", Str("INNER")));
+  a.Append(SetMember(Var("f"), "knockout", Actions().PushNull()));
+  Set(a, "copy", Method(Var("f"), "clone", {}));
+  a.Append(SetMember(Var("f"), "distance", Int(9)));
+  // Convolution alpha is ASnative(1109, 17), its setter 18.
+  Set(a, "c", New("flash.filters", "ConvolutionFilter", {}));
+  a.Append(SetMember(Var("c"), "get", Call("ASnative", {Int(1109), Int(17)})));
+  a.Append(SetMember(Var("c"), "put", Call("ASnative", {Int(1109), Int(18)})));
+  a.Append(Do(Method(Var("c"), "put", {Num(0.8)})));
+  Set(a, "alpha", Method(Var("c"), "get", {}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("_global.log"),
+            "clone,type,blurY,blurX,knockout,strength,quality,shadowAlpha,shadowColor,highlightAlpha,highlightColor,"
+            "angle,distance,");
+  EXPECT_EQ(r.Get("own"), "false");
+  EXPECT_EQ(r.Get("f.angle"), "6");
+  EXPECT_EQ(r.Get("f.highlightColor"), "13347208");
+  EXPECT_NEAR(std::stod(r.Get("f.highlightAlpha")), 127.0 / 255, 1e-12);  // truncated to a 256th
+  EXPECT_EQ(r.Get("f.quality"), "15");
+  EXPECT_EQ(r.Get("f.strength"), "0");
+  EXPECT_EQ(r.Get("f.blurX"), "255");
+  EXPECT_EQ(r.Get("f.type"), "full");
+  EXPECT_EQ(r.Get("f.knockout"), "false");
+  EXPECT_EQ(r.Get("copy.distance"), "4");  // the clone has settings of its own
+  EXPECT_EQ(r.Get("copy.angle"), "6");
+  EXPECT_EQ(r.Get("alpha"), "0.8");
+}
+
+// A colour matrix is always twenty numbers; a convolution kernel grows
+// with its size and keeps what a longer array gave; gradient stops are
+// counted by the colours (at most sixteen) and cut by fewer ratios, each
+// list keeping its values beyond the count.
+TEST(Avm1Filters, MatricesKernelsAndGradientStops) {
+  Actions a;
+  Set(a, "m", New("flash.filters", "ColorMatrixFilter", {}));
+  a.Append(SetMember(Var("m"), "matrix", Array({Bool(true), Actions().PushNull(), Str("2")})));
+  Set(a, "matrix", AsText(Member(Var("m"), "matrix")));
+  a.Append(SetMember(Var("m"), "matrix", Undef()));
+  Set(a, "kept", AsText(Member(Var("m"), "matrix")));
+  Set(a, "k", New("flash.filters", "ConvolutionFilter", {}));
+  a.Append(SetMember(Var("k"), "matrix", Array({Int(7)})));
+  a.Append(SetMember(Var("k"), "matrixX", Num(2.5)));
+  Set(a, "k1", AsText(Member(Var("k"), "matrix")));
+  a.Append(SetMember(Var("k"), "matrixY", Int(2)));
+  Set(a, "k2", AsText(Member(Var("k"), "matrix")));
+  a.Append(SetMember(Var("k"), "matrix", Str("abc")));
+  Set(a, "k3", AsText(Member(Var("k"), "matrix")));
+  a.Append(SetMember(Var("k"), "matrixX", Int(-5)));
+  Set(a, "k4", AsText(Member(Var("k"), "matrix")));
+  Set(a, "g", New("flash.filters", "GradientGlowFilter", {}));
+  a.Append(SetMember(Var("g"), "colors", Array({Int(-1), Int(10), Int(20)})));
+  a.Append(SetMember(Var("g"), "alphas", Array({Num(0.5), Num(2)})));
+  a.Append(SetMember(Var("g"), "ratios", Array({Int(300), Num(9.9)})));
+  Set(a, "g1", AsText(Bin(Bin(Member(Var("g"), "colors"), Str("/"), Action::kAdd2),
+                          Bin(Bin(Member(Var("g"), "alphas"), Str("/"), Action::kAdd2), Member(Var("g"), "ratios"),
+                              Action::kAdd2),
+                          Action::kAdd2)));
+  a.Append(SetMember(Var("g"), "colors", Array({Int(1), Int(2), Int(3)})));
+  Set(a, "g2", Bin(Bin(AsText(Member(Var("g"), "alphas")), Str("/"), Action::kAdd2), Member(Var("g"), "ratios"),
+                   Action::kAdd2));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("matrix"), "1,NaN,2,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN,NaN");
+  EXPECT_EQ(r.Get("kept"), r.Get("matrix"));
+  EXPECT_EQ(r.Get("k1"), "7");      // 2 x 0 cells: nothing to grow to
+  EXPECT_EQ(r.Get("k2"), "7,0,0,0");
+  EXPECT_EQ(r.Get("k3"), "NaN,NaN,NaN,0");
+  EXPECT_EQ(r.Get("k4"), "NaN,NaN,NaN,0");  // a smaller size never shrinks it
+  EXPECT_EQ(r.Get("g1"), "16777215,10/0.501960784313725,1/255,9");
+  // Three stops again: the third's alpha and ratio come back as they were kept.
+  EXPECT_EQ(r.Get("g2"), "0.501960784313725,1,1/255,9,0");
+}
+
 TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   Actions a;
   a.Append(SetMember(Var("box"), "blendMode", Str("multiply")));
