@@ -151,7 +151,7 @@ void WriteField(Avm1& vm, FilterState& s, std::size_t field, const AsValue& v) {
   const auto num = [&] { return vm.ToNumber(v); };
   switch (c.fields[field].rule) {
     case Rule::kNumber: n = num(); break;
-    case Rule::kAngle: n = std::fmod(num(), 360.0); break;
+    case Rule::kAngle: n = std::fmod(num(), 360.0) * kPi / 180; break;  // kept in radians
     case Rule::kColor: n = ColorBits(num()); break;
     case Rule::kAlpha: n = AlphaStep(num(), false); break;
     case Rule::kQuality: n = std::clamp(ToInt32(num()), 0, 15); break;
@@ -260,6 +260,7 @@ AsValue ReadField(Avm1& vm, const FilterState& s, std::size_t field) {
     case Rule::kKernel: return Numbers(vm, s.matrix.data(), s.matrix.data() + s.matrix.size());
     case Rule::kMapBitmap: return s.mapBitmap;
     case Rule::kMapPoint: return NewPoint(vm, s.mapX, s.mapY);
+    case Rule::kAngle: return AsValue::Number(n * 180 / kPi);
     case Rule::kColors: return Numbers(vm, s.colors.data(), s.colors.data() + s.stops);
     case Rule::kAlphas: return Numbers(vm, s.alphas.data(), s.alphas.data() + s.stops);
     case Rule::kRatios: return Numbers(vm, s.ratios.data(), s.ratios.data() + s.stops);
@@ -312,6 +313,11 @@ void Fill(Avm1& vm, AsObject* o, const FilterClass& c, AsArgs a) {
     const AsValue arg = Arg(a, i);
     if (!arg.IsUndefined() && !(p.type == T::kArray && arg.IsNullish())) {
       WriteField(vm, s, field, arg);
+      continue;
+    }
+    // Flash's default angle is 0.785398163 radians, a little short of 45 degrees.
+    if (ac.fields[field].rule == Rule::kAngle && p.number == 45) {
+      s.number[field] = 0.785398163;
       continue;
     }
     switch (p.type) {

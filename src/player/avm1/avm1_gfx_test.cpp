@@ -726,6 +726,7 @@ TEST(Avm1Filters, SettingsAreConvertedByTheirAccessors) {
   Set(a, "f", New("flash.filters", "BevelFilter", {}));
   a.Append(ForIn(Var("f"), Log(Bin(Actions().PushRegister(0), Str(","), Action::kAdd2))));
   Set(a, "own", Method(Var("f"), "hasOwnProperty", {Str("angle")}));
+  Set(a, "angle0", Member(Var("f"), "angle"));
   a.Append(SetMember(Var("f"), "angle", Int(366)));
   a.Append(SetMember(Var("f"), "highlightColor", Int(-0x12345678)));
   a.Append(SetMember(Var("f"), "highlightAlpha", Num(0.5)));
@@ -747,6 +748,7 @@ TEST(Avm1Filters, SettingsAreConvertedByTheirAccessors) {
             "clone,type,blurY,blurX,knockout,strength,quality,shadowAlpha,shadowColor,highlightAlpha,highlightColor,"
             "angle,distance,");
   EXPECT_EQ(r.Get("own"), "false");
+  EXPECT_EQ(r.Get("angle0"), "44.9999999772279");  // 0.785398163 radians
   EXPECT_EQ(r.Get("f.angle"), "6");
   EXPECT_EQ(r.Get("f.highlightColor"), "13347208");
   EXPECT_NEAR(std::stod(r.Get("f.highlightAlpha")), 127.0 / 255, 1e-12);  // truncated to a 256th
