@@ -419,13 +419,29 @@ void BlurAll(Pixels& px, const Filter& f, double scale, bool clampEdges) {
       a(x, y) = Channel(v, 24), r(x, y) = Channel(v, 16), g(x, y) = Channel(v, 8), b(x, y) = Channel(v, 0);
     }
   }
-  for (Plane* p : {&a, &r, &g, &b}) Blur(*p, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 1, clampEdges);
+  // A plane equal to one before it blurs to the same plane: white, grey and
+  // black pictures (most glows, shadows and text) blur one or two, not four.
+  Plane* const planes[4] = {&a, &r, &g, &b};
+  const Plane* blurred[4] = {&a, &r, &g, &b};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < i && blurred[i] == planes[i]; ++j)
+      if (std::memcmp(planes[j]->v.data(), planes[i]->v.data(), planes[i]->v.size() * sizeof(float)) == 0)
+        blurred[i] = blurred[j];
+  }
+  for (int i = 0; i < 4; ++i)
+    if (blurred[i] == planes[i])
+      Blur(*planes[i], ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 1, clampEdges);
   static const bool avx2 = __builtin_cpu_supports("avx2");
+  const float *pa = blurred[0]->v.data(), *pr = blurred[1]->v.data(), *pg = blurred[2]->v.data(),
+              *pb = blurred[3]->v.data();
   for (int y = 0; y < px.h; ++y) {
     const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(px.w);
     auto* row = reinterpret_cast<std::uint32_t*>(px.data + static_cast<std::size_t>(y) * static_cast<std::size_t>(px.stride));
-    const int done = avx2 ? PackRowAvx2(&a.v[at], &r.v[at], &g.v[at], &b.v[at], px.w, row) : 0;
-    for (int x = done; x < px.w; ++x) row[x] = Pack(a(x, y), r(x, y), g(x, y), b(x, y));
+    const int done = avx2 ? PackRowAvx2(pa + at, pr + at, pg + at, pb + at, px.w, row) : 0;
+    for (int x = done; x < px.w; ++x) {
+      const std::size_t i = at + static_cast<std::size_t>(x);
+      row[x] = Pack(pa[i], pr[i], pg[i], pb[i]);
+    }
   }
 }
 
