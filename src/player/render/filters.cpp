@@ -56,7 +56,13 @@ void ReadGradientFilter(swf::Reader& r, Filter& f) {
 struct Plane {
   int w = 0, h = 0;
   std::vector<float> v;
+  Plane() = default;
   Plane(int width, int height) : w(width), h(height), v(static_cast<std::size_t>(width) * height, 0.0f) {}
+  // The size changed, the values left as they were: for a plane written whole.
+  void Resize(int width, int height) {
+    w = width, h = height;
+    v.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  }
   float At(int x, int y) const { return x < 0 || y < 0 || x >= w || y >= h ? 0.0f : v[static_cast<std::size_t>(y) * w + x]; }
   float& operator()(int x, int y) { return v[static_cast<std::size_t>(y) * w + x]; }
 };
@@ -353,7 +359,9 @@ void ShadowOrGlow(Pixels& px, const Filter& f, double scale, bool clampEdges) {
   Blur(blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
   const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
   const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
-  const Plane moved = Shift(blurred, dx, dy);
+  // A glow (no distance) reads the blurred plane where it is.
+  const Plane shifted = dx != 0 || dy != 0 ? Shift(blurred, dx, dy) : Plane();
+  const Plane& moved = dx != 0 || dy != 0 ? shifted : blurred;
   std::vector<std::uint32_t> effect(static_cast<std::size_t>(px.w) * px.h);
   for (int y = 0; y < px.h; ++y) {
     for (int x = 0; x < px.w; ++x) {
@@ -412,7 +420,10 @@ void Bevel(Pixels& px, const Filter& f, double scale, bool clampEdges) {
 }
 
 void BlurAll(Pixels& px, const Filter& f, double scale, bool clampEdges) {
-  Plane a(px.w, px.h), r(px.w, px.h), g(px.w, px.h), b(px.w, px.h);
+  // Kept from call to call, as the box pass keeps its rows: each is written
+  // whole below, and fresh memory costs a clearing and a page fault per page.
+  thread_local Plane a, r, g, b;
+  for (Plane* p : {&a, &r, &g, &b}) p->Resize(px.w, px.h);
   for (int y = 0; y < px.h; ++y) {
     for (int x = 0; x < px.w; ++x) {
       const std::uint32_t v = px(x, y);
