@@ -10,6 +10,8 @@
 #include <new>
 #include <type_traits>
 
+#include <sys/mman.h>
+
 #include "player/avm2/utf16.h"
 
 namespace quarvel::avm2 {
@@ -117,17 +119,20 @@ Machine::Machine() {
   nsIds_[{0, ""}] = kPublicNs;
   names_.push_back(nullptr);  // name id 0: none
   stackCapacity_ = std::size_t{1} << 18;
-  // Zeroed by the system as pages are first touched, not all 4 MiB at start:
-  // a method clears its own window on entry, so no value here is read unset.
+  // A map of its own, zeroed by the system as pages are first touched: calloc
+  // would clear all 4 MiB at start where the host keeps large blocks in the
+  // heap. A method clears its own window on entry, so no value is read unset.
   static_assert(std::is_trivially_copyable_v<Value> && std::is_trivially_destructible_v<Value>,
-                "the stack's values are made by calloc");
-  stack_ = static_cast<Value*>(std::calloc(stackCapacity_, sizeof(Value)));
-  if (stack_ == nullptr) throw std::bad_alloc();
+                "the stack's values are made by mapping zeroed pages");
+  void* const stack = ::mmap(nullptr, stackCapacity_ * sizeof(Value), PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (stack == MAP_FAILED) throw std::bad_alloc();
+  stack_ = static_cast<Value*>(stack);
   clockMs = [] { return 0.0; };
   InstallBuiltins(*this);
 }
 
-Machine::~Machine() { std::free(stack_); }
+Machine::~Machine() { ::munmap(stack_, stackCapacity_ * sizeof(Value)); }
 
 void Machine::Log(const std::string& line) {
   if (logSink) logSink(line);

@@ -56,7 +56,13 @@ void ReadGradientFilter(swf::Reader& r, Filter& f) {
 struct Plane {
   int w = 0, h = 0;
   std::vector<float> v;
+  Plane() = default;
   Plane(int width, int height) : w(width), h(height), v(static_cast<std::size_t>(width) * height, 0.0f) {}
+  // The size changed, the values left as they were: for a plane written whole.
+  void Resize(int width, int height) {
+    w = width, h = height;
+    v.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  }
   float At(int x, int y) const { return x < 0 || y < 0 || x >= w || y >= h ? 0.0f : v[static_cast<std::size_t>(y) * w + x]; }
   float& operator()(int x, int y) { return v[static_cast<std::size_t>(y) * w + x]; }
 };
@@ -353,7 +359,9 @@ void ShadowOrGlow(Pixels& px, const Filter& f, double scale, bool clampEdges) {
   Blur(blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
   const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
   const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
-  const Plane moved = Shift(blurred, dx, dy);
+  // A glow (no distance) reads the blurred plane where it is.
+  const Plane shifted = dx != 0 || dy != 0 ? Shift(blurred, dx, dy) : Plane();
+  const Plane& moved = dx != 0 || dy != 0 ? shifted : blurred;
   std::vector<std::uint32_t> effect(static_cast<std::size_t>(px.w) * px.h);
   for (int y = 0; y < px.h; ++y) {
     for (int x = 0; x < px.w; ++x) {
@@ -412,20 +420,39 @@ void Bevel(Pixels& px, const Filter& f, double scale, bool clampEdges) {
 }
 
 void BlurAll(Pixels& px, const Filter& f, double scale, bool clampEdges) {
-  Plane a(px.w, px.h), r(px.w, px.h), g(px.w, px.h), b(px.w, px.h);
+  // Kept from call to call, as the box pass keeps its rows: each is written
+  // whole below, and fresh memory costs a clearing and a page fault per page.
+  thread_local Plane a, r, g, b;
+  for (Plane* p : {&a, &r, &g, &b}) p->Resize(px.w, px.h);
   for (int y = 0; y < px.h; ++y) {
     for (int x = 0; x < px.w; ++x) {
       const std::uint32_t v = px(x, y);
       a(x, y) = Channel(v, 24), r(x, y) = Channel(v, 16), g(x, y) = Channel(v, 8), b(x, y) = Channel(v, 0);
     }
   }
-  for (Plane* p : {&a, &r, &g, &b}) Blur(*p, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 1, clampEdges);
+  // A plane equal to one before it blurs to the same plane: white, grey and
+  // black pictures (most glows, shadows and text) blur one or two, not four.
+  Plane* const planes[4] = {&a, &r, &g, &b};
+  const Plane* blurred[4] = {&a, &r, &g, &b};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < i && blurred[i] == planes[i]; ++j)
+      if (std::memcmp(planes[j]->v.data(), planes[i]->v.data(), planes[i]->v.size() * sizeof(float)) == 0)
+        blurred[i] = blurred[j];
+  }
+  for (int i = 0; i < 4; ++i)
+    if (blurred[i] == planes[i])
+      Blur(*planes[i], ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 1, clampEdges);
   static const bool avx2 = __builtin_cpu_supports("avx2");
+  const float *pa = blurred[0]->v.data(), *pr = blurred[1]->v.data(), *pg = blurred[2]->v.data(),
+              *pb = blurred[3]->v.data();
   for (int y = 0; y < px.h; ++y) {
     const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(px.w);
     auto* row = reinterpret_cast<std::uint32_t*>(px.data + static_cast<std::size_t>(y) * static_cast<std::size_t>(px.stride));
-    const int done = avx2 ? PackRowAvx2(&a.v[at], &r.v[at], &g.v[at], &b.v[at], px.w, row) : 0;
-    for (int x = done; x < px.w; ++x) row[x] = Pack(a(x, y), r(x, y), g(x, y), b(x, y));
+    const int done = avx2 ? PackRowAvx2(pa + at, pr + at, pg + at, pb + at, px.w, row) : 0;
+    for (int x = done; x < px.w; ++x) {
+      const std::size_t i = at + static_cast<std::size_t>(x);
+      row[x] = Pack(pa[i], pr[i], pg[i], pb[i]);
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "player/flash_player.h"
@@ -217,8 +218,9 @@ TEST(Filters, BitmapsBlurTheirOwnEdgePixelsObjectsBlurIntoTransparency) {
 }
 
 // The blur runs many lines side by side (four at a time where the processor
-// can): every pixel must still be what one line alone gives. The oracle is
-// the plain box, a running sum along each line in turn.
+// can), and a colour plane equal to one before it (white, grey, black) takes
+// that one's result: every pixel must still be what one line alone gives.
+// The oracle is the plain box, a running sum along each line in turn.
 TEST(Filters, BlurOfLinesSideBySideEqualsEachLineAlone) {
   using Line = std::vector<float>;
   const auto pass = [](Line& v, double size, bool clamp) {
@@ -246,9 +248,12 @@ TEST(Filters, BlurOfLinesSideBySideEqualsEachLineAlone) {
   struct Size {
     int w, h;
   };
+  enum class Colours { kAny, kGrey, kWhite, kBlack };
   for (const Size size : {Size{1, 1}, Size{7, 1}, Size{1, 9}, Size{13, 11}, Size{37, 29}}) {
     for (const double blur : {1.5, 2.0, 4.3, 9.0, 31.0}) {
-      for (const bool clamp : {false, true}) {
+      for (const auto& [clamp, colours] : {std::pair{false, Colours::kAny}, std::pair{true, Colours::kAny},
+                                          std::pair{false, Colours::kGrey}, std::pair{true, Colours::kWhite},
+                                          std::pair{false, Colours::kBlack}}) {
         const int passes = 1 + static_cast<int>(next() % 3);
         Surface img(size.w, size.h);
         std::vector<Line> planes(4, Line(static_cast<std::size_t>(size.w * size.h)));
@@ -258,7 +263,14 @@ TEST(Filters, BlurOfLinesSideBySideEqualsEachLineAlone) {
             // Premultiplied: colours no higher than the alpha; many pixels clear.
             const std::uint32_t a = next() % 3 == 0 ? 0 : next() % 256;
             std::uint32_t px = a << 24;
-            for (int c = 0; c < 3; ++c) px |= (a ? next() % (a + 1) : 0) << (16 - 8 * c);
+            const std::uint32_t grey = a ? next() % (a + 1) : 0;
+            for (int c = 0; c < 3; ++c) {
+              const std::uint32_t v = colours == Colours::kAny     ? (a ? next() % (a + 1) : 0)
+                                      : colours == Colours::kGrey  ? grey
+                                      : colours == Colours::kWhite ? a
+                                                                   : 0;
+              px |= v << (16 - 8 * c);
+            }
             img.At(x, y) = px;
             for (int c = 0; c < 4; ++c) planes[c][y * size.w + x] = static_cast<float>((px >> (24 - 8 * c)) & 255);
           }
@@ -292,7 +304,8 @@ TEST(Filters, BlurOfLinesSideBySideEqualsEachLineAlone) {
             std::uint32_t want = a << 24;
             for (int c = 1; c < 4; ++c) want |= std::min(level(planes[c][i]), a) << (24 - 8 * c);
             ASSERT_EQ(img.At(x, y), want) << size.w << "x" << size.h << " blur " << blur << " clamp " << clamp
-                                          << " passes " << passes << " at " << x << "," << y;
+                                          << " colours " << static_cast<int>(colours) << " passes " << passes
+                                          << " at " << x << "," << y;
           }
       }
     }
