@@ -583,6 +583,8 @@ Value TfGetPosition(Machine& m, Value self, std::span<Value>) {
   Instance* i = As3Node(m, self);
   text::TextField* tf = Field(m, self);
   if (!i) return Value::Int(0);
+  // Reading or moving the box settles what autoSize gave it.
+  if (tf) tf->Settle();
   const double origin = kVertical ? i->matrix.translateY : i->matrix.translateX;
   return Value::Number((origin + (tf ? BoxOffsetTwips(*i, *tf, kVertical) : 0)) / 20);
 }
@@ -592,6 +594,7 @@ Value TfSetPosition(Machine& m, Value self, std::span<Value> a) {
   const double d = avm2::ArgNum(m, a, 0, std::nan(""));
   if (!i || !std::isfinite(d)) return Value();
   text::TextField* tf = Field(m, self);
+  if (tf) tf->Settle();
   const double t = std::trunc(std::clamp(d, -1e8, 1e8) * 20) - (tf ? BoxOffsetTwips(*i, *tf, kVertical) : 0);
   (kVertical ? i->matrix.translateY : i->matrix.translateX) = static_cast<std::int32_t>(std::clamp(t, -2e9, 2e9));
   i->scripted = true;

@@ -1004,14 +1004,18 @@ void TextField::SetAutoSize(AutoSize a, bool lazyBox) {
 
 void TextField::SetWidth(double w) {
   if (!std::isfinite(w)) return;
-  Hold();
+  // A lazy box settles first, then autoSize fits it again when next
+  // settled: Flash's ActionScript 3 fields keep no size set against autoSize.
+  if (lazyBox_) Settle();
+  else Hold();
   width_ = std::max(0.0, w);
   Touch();
 }
 
 void TextField::SetHeight(double h) {
   if (!std::isfinite(h)) return;
-  Hold();
+  if (lazyBox_) Settle();
+  else Hold();
   height_ = std::max(0.0, h);
   Touch();
 }
