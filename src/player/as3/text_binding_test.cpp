@@ -1157,9 +1157,15 @@ TEST(As3Text, AutoSizedBoxesSettleWhenTheirBoundsAreNeeded) {
     t.Set(1, "width", [&] { t.Int(200); });
     t.Reg(1).c.Op("getproperty", {t.Q("width")}).Op("pop");
   });
+  // Turned off, autoSize leaves the box it was last settled or sized to.
+  one([&] {
+    t.Set(1, "width", [&] { t.Int(200); });
+    t.Set(1, "autoSize", [&] { t.Str("none"); });
+  });
   const auto out = Traced(t.Build());
   // An empty field fits 4 pixels: its gutters.
-  const std::vector<std::string> want = {"0,100", "48,4", "48,4", "0,100", "48,4", "1,4", "48,4", "48,4", "146,4"};
+  const std::vector<std::string> want = {"0,100", "48,4", "48,4", "0,100", "48,4",
+                                         "1,4",   "48,4", "48,4", "146,4", "48,200"};
   EXPECT_EQ(out, want);
 }
 

@@ -386,13 +386,9 @@ class Shaper {
     }
     hb_buffer_add_utf32(buf, cps.data(), static_cast<int>(cps.size()), 0, static_cast<int>(cps.size()));
     hb_buffer_guess_segment_properties(buf);
-    hb_feature_t features[1];
-    unsigned nFeatures = 0;
-    if (!f.kerning) {
-      features[0] = {HB_TAG('k', 'e', 'r', 'n'), 0, HB_FEATURE_GLOBAL_START, HB_FEATURE_GLOBAL_END};
-      nFeatures = 1;
-    }
-    hb_shape(face.hb, buf, features, nFeatures);
+    // Flash kerns embedded fonts only: device text ignores the format's kerning.
+    const hb_feature_t noKerning = {HB_TAG('k', 'e', 'r', 'n'), 0, HB_FEATURE_GLOBAL_START, HB_FEATURE_GLOBAL_END};
+    hb_shape(face.hb, buf, &noKerning, 1);
     unsigned n = 0;
     const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buf, &n);
     const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buf, &n);

@@ -373,6 +373,18 @@ TEST(TextLayout, MeasureLineIsTheWidthOfTheTextInItsFormat) {
   EXPECT_NEAR(MeasureLine(U"abc", spaced).width, e.width + 9, 0.05);
 }
 
+// Flash kerns embedded fonts only: device text keeps each character's own
+// advance, kerning asked or not. Negative letter spacing draws it tighter.
+TEST(TextLayout, DeviceTextIsNotKernedAndTakesNegativeLetterSpacing) {
+  constexpr double kCapA = 667, kCapV = 667, kCapT = 611;
+  Format kerned = Arial(40);
+  kerned.kerning = true;
+  const double plain = Px({kCapA, kCapV, kCapA, kCapT}, 40);
+  EXPECT_NEAR(MeasureLine(U"AVAT", kerned).width, plain, 1e-9);
+  kerned.letterSpacing = -2;
+  EXPECT_NEAR(MeasureLine(U"AVAT", kerned).width, plain - 8, 1e-9);
+}
+
 // ---- embedded fonts
 
 // A font of 1024 units per em whose glyph for 'A' is a square of 512 units
