@@ -1079,17 +1079,23 @@ std::vector<std::string> DeviceFamilies() {
   FcPatternDestroy(pat);
   return {names.begin(), names.end()};
 }
-// Embedded fonts: those registered and the movie's linked fonts with metrics
-// (a registered one of the movie is listed twice, as Flash does), in order of
-// name whatever the case; with `true`, the machine's device fonts after them.
+// Embedded fonts: those registered and the linked fonts with metrics of the
+// movie whose code asks, a loaded movie's its own (a registered one of the
+// movie is listed twice, as Flash does), in order of name whatever the case;
+// with `true`, the machine's device fonts after them.
 NATIVE(FontEnumerate) {
   const bool device = m.ToBoolean(m.ArgOr(a, 0));
   Class* fontClass = m.FindClass("flash.text::Font");
   std::vector<const FontDef*> fonts = As3RegisteredFonts(m);
-  for (const auto& [id, ch] : As3Library(m).characters) {
+  const MovieLibrary& lib = As3RunningLibrary(m);
+  const bool mainMovie = &lib == &As3Library(m);
+  std::set<std::uint16_t> linked;
+  for (const auto& [name, id] : lib.names) linked.insert(id);
+  for (const auto& [id, ch] : lib.characters) {
     if (ch->kind != Character::Kind::kFont) continue;
     const auto* d = static_cast<const FontDef*>(ch.get());
-    if (d->hasLayout && As3SymbolLinked(m, id)) fonts.push_back(d);
+    if (d->hasLayout && (mainMovie ? As3SymbolLinked(m, id) : id > 0 && linked.count(static_cast<std::uint16_t>(id))))
+      fonts.push_back(d);
   }
   std::stable_sort(fonts.begin(), fonts.end(), [](const FontDef* x, const FontDef* y) {
     const std::string a = LowerAscii(FontName(*x)), b = LowerAscii(FontName(*y));
