@@ -80,6 +80,18 @@ std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage, const ScriptLimits& limi
 Instance* As3Node(Machine& m, const Value& self) { return as3::SelfNode(m, self); }
 const MovieLibrary& As3Library(Machine& m) { return B(m).lib; }
 const MovieLibrary& As3LibraryOf(Machine& m, const Instance& i) { return B(m).LibraryOf(i); }
+const MovieLibrary& As3RunningLibrary(Machine& m) {
+  As3Display& b = B(m);
+  if (const avm2::AbcFile* running = m.RunningAbc()) {
+    for (ClipHandle h : b.loadedRoots) {
+      const TimelineState* t = b.Timeline(h);
+      if (!t || !t->lib) continue;
+      for (const auto& block : t->lib->abcBlocks)
+        if (block.file.get() == running) return *t->lib;
+    }
+  }
+  return b.lib;
+}
 bool As3SymbolLinked(Machine& m, int id) { return id > 0 && B(m).symbolClasses.count(static_cast<std::uint16_t>(id)); }
 const FontDef* As3LinkedFont(Machine& m, const Class* c) {
   const auto [symbols, id] = B(m).SymbolOf(c);

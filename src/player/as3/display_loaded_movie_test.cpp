@@ -235,6 +235,50 @@ TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
   EXPECT_EQ(bmp.GetPixel(5, 55), (gdi::Color{0, 255, 0})) << "the loaded movie's shape 1 inside its sprite";
 }
 
+// Font.enumerateFonts lists the linked fonts of the movie whose code asks:
+// a loaded movie sees its own font, the loading movie does not.
+TEST(As3LoadedMovie, EnumeratedFontsAreThoseOfTheAskingMovie) {
+  auto fontCount = [](As3Movie& m, AbcCode& c) {
+    const auto font = m.a.PackageName("flash.text", "Font");
+    c.Op("getlex", {font}).Op("callproperty", {m.Q("enumerateFonts"), 0}).Op("getproperty", {m.Q("length")});
+  };
+  As3Movie in;
+  in.docName = "Inner";
+  in.LinkedClass("InnerFont", {in.a.PackageName("flash.text", "Font")}, 3);
+  in.defineTags = [](SwfBuilder& b) {
+    // OneGlyphFont with layout: flags, then ascent, descent, leading, one
+    // advance, one bounds rectangle and no kerning pairs.
+    std::vector<std::uint8_t> font = OneGlyphFont(3, "Inner Font");
+    font[2] |= 0x80;
+    testing::SwfWriter w;
+    w.U16(800), w.U16(200), w.U16(0), w.U16(600);
+    w.Rect({0, 0, 0, 0});
+    w.U16(0);
+    const std::vector<std::uint8_t> layout = w.Take();
+    font.insert(font.end(), layout.begin(), layout.end());
+    b.Tag(75, font);
+  };
+  const std::vector<std::uint8_t> inner = in.Build([&](As3Movie& m, AbcCode& c) {
+    TraceWith(m, c, "inner ", [&] { fontCount(m, c); });
+  });
+  As3Movie d;
+  d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  d.defineTags = [&](SwfBuilder& b) { b.Tag(kDefineBinaryData, BinaryTag(7, inner)); };
+  AbcCode onInit;
+  TraceWith(d, onInit, "outer ", [&] { fontCount(d, onInit); });
+  onInit.Op("returnvoid");
+  const auto listener = d.Method(onInit, 1);
+  const auto loaderCls = d.Display("Loader");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0}).Op("setlocal", {1});
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {3});
+    m.Listen(c, 3, "init", listener);
+    c.Op("getlocal_2").Op("getlocal_1").Op("callpropvoid", {m.Q("loadBytes"), 1});
+  }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "inner 1|outer 0|");
+}
+
 // A movie of ActionScript 1/2 (version 8, no FileAttributes) loaded by an
 // ActionScript 3 one is an AVM1Movie: version 2 to its LoaderInfo, its own
 // timeline playing on (red in its first frame, green after); a script can

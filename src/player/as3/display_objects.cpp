@@ -477,7 +477,12 @@ bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r, bool 
   return true;
 }
 // getBounds, and getRect (`edges`: strokes left out).
+// A text field asked about its bounds settles its auto-sized box first.
+void SettleField(Machine& m, const Value& v) {
+  if (Instance* i = SelfNode(m, v); i && i->field) i->field->Settle();
+}
 Value BoundsRect(Machine& m, Value self, std::span<Value> a, bool edges) {
+  SettleField(m, self);
   Rect r;
   // A null space is the object's own.
   const bool any = a.empty() || a[0].IsNullish() ? NodeBounds(m, self, r, true, edges) : BoundsIn(m, self, a[0], r, edges);
@@ -756,6 +761,7 @@ NATIVE(DoHitTestPoint) {
   // stage through the main timeline's place: moving the main timeline moves
   // the point with the object. Then with shapeFlag it is tested against what
   // the object draws, else against the object's box on the stage.
+  SettleField(m, self);
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   Instance* i = SelfNode(m, self);
@@ -776,8 +782,9 @@ NATIVE(DoHitTestObject) {
   DisplayObj* other = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   if (!other) m.ThrowError("TypeError", "Parameter obj must be non-null.", 2007);
   Made(m, As<FlashObject>(self));
-  // A field asked about settles its auto-sized box first.
-  if (Instance* i = SelfNode(m, m.ArgOr(a, 0)); i && i->field) i->field->Settle();
+  // Fields asked about settle their auto-sized boxes first.
+  SettleField(m, self);
+  SettleField(m, m.ArgOr(a, 0));
   std::array<double, 4> s1, s2;
   if (!StageBox(m, As<FlashObject>(self), s1) || !StageBox(m, other, s2)) return Value::Bool(false);
   return Value::Bool(s1[0] <= s2[1] && s2[0] <= s1[1] && s1[2] <= s2[3] && s2[2] <= s1[3]);

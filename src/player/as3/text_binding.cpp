@@ -583,6 +583,8 @@ Value TfGetPosition(Machine& m, Value self, std::span<Value>) {
   Instance* i = As3Node(m, self);
   text::TextField* tf = Field(m, self);
   if (!i) return Value::Int(0);
+  // Reading or moving the box settles what autoSize gave it.
+  if (tf) tf->Settle();
   const double origin = kVertical ? i->matrix.translateY : i->matrix.translateX;
   return Value::Number((origin + (tf ? BoxOffsetTwips(*i, *tf, kVertical) : 0)) / 20);
 }
@@ -592,6 +594,7 @@ Value TfSetPosition(Machine& m, Value self, std::span<Value> a) {
   const double d = avm2::ArgNum(m, a, 0, std::nan(""));
   if (!i || !std::isfinite(d)) return Value();
   text::TextField* tf = Field(m, self);
+  if (tf) tf->Settle();
   const double t = std::trunc(std::clamp(d, -1e8, 1e8) * 20) - (tf ? BoxOffsetTwips(*i, *tf, kVertical) : 0);
   (kVertical ? i->matrix.translateY : i->matrix.translateX) = static_cast<std::int32_t>(std::clamp(t, -2e9, 2e9));
   i->scripted = true;
@@ -1076,17 +1079,23 @@ std::vector<std::string> DeviceFamilies() {
   FcPatternDestroy(pat);
   return {names.begin(), names.end()};
 }
-// Embedded fonts: those registered and the movie's linked fonts with metrics
-// (a registered one of the movie is listed twice, as Flash does), in order of
-// name whatever the case; with `true`, the machine's device fonts after them.
+// Embedded fonts: those registered and the linked fonts with metrics of the
+// movie whose code asks, a loaded movie's its own (a registered one of the
+// movie is listed twice, as Flash does), in order of name whatever the case;
+// with `true`, the machine's device fonts after them.
 NATIVE(FontEnumerate) {
   const bool device = m.ToBoolean(m.ArgOr(a, 0));
   Class* fontClass = m.FindClass("flash.text::Font");
   std::vector<const FontDef*> fonts = As3RegisteredFonts(m);
-  for (const auto& [id, ch] : As3Library(m).characters) {
+  const MovieLibrary& lib = As3RunningLibrary(m);
+  const bool mainMovie = &lib == &As3Library(m);
+  std::set<std::uint16_t> linked;
+  for (const auto& [name, id] : lib.names) linked.insert(id);
+  for (const auto& [id, ch] : lib.characters) {
     if (ch->kind != Character::Kind::kFont) continue;
     const auto* d = static_cast<const FontDef*>(ch.get());
-    if (d->hasLayout && As3SymbolLinked(m, id)) fonts.push_back(d);
+    if (d->hasLayout && (mainMovie ? As3SymbolLinked(m, id) : id > 0 && linked.count(static_cast<std::uint16_t>(id))))
+      fonts.push_back(d);
   }
   std::stable_sort(fonts.begin(), fonts.end(), [](const FontDef* x, const FontDef* y) {
     const std::string a = LowerAscii(FontName(*x)), b = LowerAscii(FontName(*y));

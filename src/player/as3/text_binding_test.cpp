@@ -1146,9 +1146,26 @@ TEST(As3Text, AutoSizedBoxesSettleWhenTheirBoundsAreNeeded) {
   one([&] { t.c.Op("getlocal_0").Op("getproperty", {t.Q("stage")}).Op("getlocal_1").Op("setproperty", {t.Q("focus")}); });
   // From one side to another autoSize does not settle the box either.
   one([&] { t.Set(1, "autoSize", [&] { t.Str("right"); }); });
+  // Reading x, moving it or asking for bounds settles it.
+  one([&] { t.Reg(1).c.Op("getproperty", {t.Q("x")}).Op("pop"); });
+  one([&] { t.Set(1, "x", [&] { t.Int(1); }); });
+  one([&] { t.Reg(1).c.Op("getlocal_1").Op("callproperty", {t.Q("getBounds"), 1}).Op("pop"); });
+  one([&] { t.Reg(1).c.Op("pushbyte", {2}).Op("pushbyte", {2}).Op("callproperty", {t.Q("hitTestPoint"), 2}).Op("pop"); });
+  // A width set is no lasting size: the box settles, takes it, and autoSize
+  // fits it again about its new centre when next asked.
+  one([&] {
+    t.Set(1, "width", [&] { t.Int(200); });
+    t.Reg(1).c.Op("getproperty", {t.Q("width")}).Op("pop");
+  });
+  // Turned off, autoSize leaves the box it was last settled or sized to.
+  one([&] {
+    t.Set(1, "width", [&] { t.Int(200); });
+    t.Set(1, "autoSize", [&] { t.Str("none"); });
+  });
   const auto out = Traced(t.Build());
   // An empty field fits 4 pixels: its gutters.
-  const std::vector<std::string> want = {"0,100", "48,4", "48,4", "0,100"};
+  const std::vector<std::string> want = {"0,100", "48,4", "48,4", "0,100", "48,4",
+                                         "1,4",   "48,4", "48,4", "146,4", "48,200"};
   EXPECT_EQ(out, want);
 }
 

@@ -22,6 +22,9 @@ Instance* As3Node(avm2::Machine& m, const avm2::Value& self);
 const MovieLibrary& As3Library(avm2::Machine& m);
 // The library of the movie whose timeline placed `i` (a loaded movie's or the main one).
 const MovieLibrary& As3LibraryOf(avm2::Machine& m, const Instance& i);
+// The library of the movie whose code is running: a loaded movie's, or
+// the main one.
+const MovieLibrary& As3RunningLibrary(avm2::Machine& m);
 // Whether SymbolClass links character `id` to a class.
 bool As3SymbolLinked(avm2::Machine& m, int id);
 // The embedded font a class (or its nearest base) is linked to, in the main

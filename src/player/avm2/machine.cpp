@@ -1215,6 +1215,13 @@ int Machine::RunningSwfVersion() const {
   return u && u->swfVersion > 0 ? u->swfVersion : swfVersion;
 }
 
+const AbcFile* Machine::RunningAbc() const {
+  // A native method has no block: its caller's.
+  for (auto it = frames_.rbegin(); it != frames_.rend(); ++it)
+    if ((*it)->unit) return (*it)->unit->file.get();
+  return nullptr;
+}
+
 std::string Machine::StackTrace() const {
   std::string out;
   for (auto it = frames_.rbegin(); it != frames_.rend(); ++it) {

@@ -644,6 +644,8 @@ class Machine {
   // the running code's block.
   int swfVersion = 0;
   int RunningSwfVersion() const;
+  // The code block of the running script method; null outside scripts.
+  const AbcFile* RunningAbc() const;
   bool SwfBefore(int version) const {
     const int v = RunningSwfVersion();
     return v > 0 && v < version;

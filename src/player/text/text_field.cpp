@@ -993,10 +993,9 @@ void TextField::Settle() {
 
 void TextField::SetAutoSize(AutoSize a, bool lazyBox) {
   // A field keeps the box autoSize last gave it: components size their
-  // fields by autoSizing a sample text, then turn autoSize off. With a lazy
-  // box (ActionScript 3), from one side to another the box waits to be
-  // settled.
-  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize && (a == AutoSize::kNone || !lazyBox)) Hold();
+  // fields by autoSizing a sample text, then turn autoSize off. A lazy box
+  // (ActionScript 3) keeps the box it was last settled or sized to.
+  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize && !lazyBox) Hold();
   opts_.autoSize = a;
   lazyBox_ = lazyBox;
   Refit();
@@ -1004,14 +1003,18 @@ void TextField::SetAutoSize(AutoSize a, bool lazyBox) {
 
 void TextField::SetWidth(double w) {
   if (!std::isfinite(w)) return;
-  Hold();
+  // A lazy box settles first, then autoSize fits it again when next
+  // settled: Flash's ActionScript 3 fields keep no size set against autoSize.
+  if (lazyBox_) Settle();
+  else Hold();
   width_ = std::max(0.0, w);
   Touch();
 }
 
 void TextField::SetHeight(double h) {
   if (!std::isfinite(h)) return;
-  Hold();
+  if (lazyBox_) Settle();
+  else Hold();
   height_ = std::max(0.0, h);
   Touch();
 }

@@ -386,13 +386,9 @@ class Shaper {
     }
     hb_buffer_add_utf32(buf, cps.data(), static_cast<int>(cps.size()), 0, static_cast<int>(cps.size()));
     hb_buffer_guess_segment_properties(buf);
-    hb_feature_t features[1];
-    unsigned nFeatures = 0;
-    if (!f.kerning) {
-      features[0] = {HB_TAG('k', 'e', 'r', 'n'), 0, HB_FEATURE_GLOBAL_START, HB_FEATURE_GLOBAL_END};
-      nFeatures = 1;
-    }
-    hb_shape(face.hb, buf, features, nFeatures);
+    // Flash kerns embedded fonts only: device text ignores the format's kerning.
+    const hb_feature_t noKerning = {HB_TAG('k', 'e', 'r', 'n'), 0, HB_FEATURE_GLOBAL_START, HB_FEATURE_GLOBAL_END};
+    hb_shape(face.hb, buf, &noKerning, 1);
     unsigned n = 0;
     const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buf, &n);
     const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buf, &n);
@@ -483,6 +479,56 @@ bool IsSpace(char32_t c) { return c == ' ' || c == '\t' || c == 0x3000; }
 // break where the line is full.
 bool IsBreakSpace(char32_t c) { return c == ' ' || c == 0x3000; }
 
+// Where else Flash may wrap. Letters, digits and symbols up to the
+// mathematical operators make words; from the technical symbols on (CJK,
+// kana, Hangul, full-width forms, dingbats, brackets of those blocks) each
+// character stands alone, a line may end on either side of it, except as
+// the Japanese rules forbid: no line starts with a closing mark, and none
+// ends with an opening one. Among word characters, ASCII closing and
+// opening marks keep those rules beside a character that stands alone.
+enum class BreakClass { kWord, kAlone, kOpen, kClose, kWordOpen, kWordClose, kSpace };
+
+constexpr char32_t kCannotStartLine[] = {
+    0x3001, 0x3002, 0x3005, 0x3009, 0x300B, 0x300D, 0x300F, 0x3011, 0x3015, 0x3017, 0x3019, 0x301B, 0x301C,
+    0x301E, 0x301F, 0x303B, 0x3041, 0x3043, 0x3045, 0x3047, 0x3049, 0x3063, 0x3083, 0x3085, 0x3087, 0x308E,
+    0x309B, 0x309C, 0x309D, 0x309E, 0x30A1, 0x30A3, 0x30A5, 0x30A7, 0x30A9, 0x30C3, 0x30E3, 0x30E5, 0x30E7,
+    0x30EE, 0x30F5, 0x30F6, 0x30FB, 0x30FC, 0x30FD, 0x30FE, 0xFD3F, 0xFE36, 0xFE38, 0xFE3A, 0xFE3C, 0xFE3E,
+    0xFE40, 0xFE42, 0xFE44, 0xFE50, 0xFE52, 0xFE54, 0xFE55, 0xFE56, 0xFE57, 0xFE5A, 0xFE5C, 0xFE5E, 0xFF01,
+    0xFF09, 0xFF0C, 0xFF0E, 0xFF1A, 0xFF1B, 0xFF1F, 0xFF3D, 0xFF5D, 0xFF61, 0xFF63, 0xFF64, 0xFF65, 0xFF67,
+    0xFF68, 0xFF69, 0xFF6A, 0xFF6B, 0xFF6C, 0xFF6D, 0xFF6E, 0xFF6F, 0xFF70, 0xFF9E, 0xFF9F};
+constexpr char32_t kCannotEndLine[] = {0x3008, 0x300A, 0x300C, 0x300E, 0x3010, 0x3014, 0x3016, 0x3018,
+                                       0x301A, 0x301D, 0xFD3E, 0xFE35, 0xFE37, 0xFE39, 0xFE3B, 0xFE3D,
+                                       0xFE3F, 0xFE41, 0xFE43, 0xFE59, 0xFE5B, 0xFE5D, 0xFF08, 0xFF3B,
+                                       0xFF5B, 0xFF62};
+
+static_assert(std::is_sorted(std::begin(kCannotStartLine), std::end(kCannotStartLine)));
+static_assert(std::is_sorted(std::begin(kCannotEndLine), std::end(kCannotEndLine)));
+
+BreakClass ClassOf(char32_t c) {
+  if (IsBreakSpace(c)) return BreakClass::kSpace;
+  if (c < 0x2300) {
+    if (c == '(' || c == '[' || c == '{' || c == 0x2045) return BreakClass::kWordOpen;
+    if (c == ')' || c == ']' || c == '}' || c == '!' || c == ',' || c == '.' || c == ':' || c == ';' || c == '?' ||
+        c == 0x2046)
+      return BreakClass::kWordClose;
+    return BreakClass::kWord;
+  }
+  if (std::binary_search(std::begin(kCannotStartLine), std::end(kCannotStartLine), c)) return BreakClass::kClose;
+  if (std::binary_search(std::begin(kCannotEndLine), std::end(kCannotEndLine), c)) return BreakClass::kOpen;
+  return BreakClass::kAlone;
+}
+
+// Whether a line may end between `l` and `r` (after spaces and hyphens it
+// always may, which the caller takes care of).
+bool BreaksBetween(char32_t l, char32_t r) {
+  using enum BreakClass;
+  const BreakClass a = ClassOf(l), b = ClassOf(r);
+  if (b == kSpace || b == kClose || b == kWordClose) return false;
+  if (a == kOpen || a == kWordOpen) return false;
+  if (a == kClose || b == kOpen) return true;
+  return a == kAlone || b == kAlone;
+}
+
 // Bulleted paragraphs are left aligned whatever their format says.
 Align AlignOf(const Format& f) { return f.bullet ? Align::kLeft : f.align; }
 
@@ -571,7 +617,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       }
       x += adv;
       if (!IsSpace(c)) width = x;
-      if (IsBreakSpace(c) || c == '-') {
+      if (IsBreakSpace(c) || c == '-' || (wrap && j + 1 < n && BreaksBetween(c, chars[j + 1]))) {
         breakAt = j + 1;
         widthAtBreak = width;
         fullAtBreak = x;

@@ -373,6 +373,18 @@ TEST(TextLayout, MeasureLineIsTheWidthOfTheTextInItsFormat) {
   EXPECT_NEAR(MeasureLine(U"abc", spaced).width, e.width + 9, 0.05);
 }
 
+// Flash kerns embedded fonts only: device text keeps each character's own
+// advance, kerning asked or not. Negative letter spacing draws it tighter.
+TEST(TextLayout, DeviceTextIsNotKernedAndTakesNegativeLetterSpacing) {
+  constexpr double kCapA = 667, kCapV = 667, kCapT = 611;
+  Format kerned = Arial(40);
+  kerned.kerning = true;
+  const double plain = Px({kCapA, kCapV, kCapA, kCapT}, 40);
+  EXPECT_NEAR(MeasureLine(U"AVAT", kerned).width, plain, 1e-9);
+  kerned.letterSpacing = -2;
+  EXPECT_NEAR(MeasureLine(U"AVAT", kerned).width, plain - 8, 1e-9);
+}
+
 // ---- embedded fonts
 
 // A font of 1024 units per em whose glyph for 'A' is a square of 512 units
@@ -426,6 +438,45 @@ TEST(TextLayout, EmbeddedFontsUseTheirAdvancesAndMetrics) {
   // A font the movie lacks draws nothing.
   f.font = "Missing";
   EXPECT_TRUE(LayOut(Plain("ABA", f), Box{}, &fonts).runs.empty());
+}
+
+// Ideographs, kana and full-width forms stand alone: a line may end on
+// either side of one, except before a closing mark or after an opening one;
+// ASCII brackets keep those rules beside them and join words.
+TEST(TextLayout, WrapsBetweenIdeographsButNotInsideTheirMarks) {
+  auto font = SquareFont();
+  // Every character the test uses draws the square glyph, 234 twips wide at 20 pixels.
+  font->glyphs.resize(1);
+  font->codes = {'a', ' '};
+  for (char32_t c : std::u32string(U"\u5f62\u300c\u300d()")) font->codes.push_back(c);
+  font->glyphs.resize(font->codes.size(), font->glyphs[0]);
+  const EmbeddedFonts fonts = [&](const std::string&, bool, bool) -> const FontDef* { return font.get(); };
+  Format f;
+  f.font = "Squares";
+  f.size = 20;
+  Box box;
+  box.wordWrap = true;
+  box.width = 4 + 4 * 234 / 20.0 + 0.5;  // four characters fit
+  auto firstLineEnd = [&](const std::u32string& s) {
+    StyledText t;
+    t.Append(s, std::make_shared<Format>(f));
+    return LayOut(t, box, &fonts).lines.at(0).end;
+  };
+  const char32_t kIdeo = 0x5f62, kOpen = 0x300c, kClose = 0x300d;
+  // Two ideographs part; a letter and an ideograph part.
+  EXPECT_EQ(firstLineEnd(std::u32string(U"a a") + kIdeo + kIdeo), 4u);
+  EXPECT_EQ(firstLineEnd(std::u32string(U"a a") + kIdeo + U"a"), 4u);
+  EXPECT_EQ(firstLineEnd(std::u32string(U"a a") + U"a" + kIdeo), 4u);
+  // No line starts with a closing mark, none ends with an opening one.
+  EXPECT_EQ(firstLineEnd(std::u32string(U"a a") + kIdeo + kClose), 3u);
+  EXPECT_EQ(firstLineEnd(std::u32string(U"a a") + kOpen + kIdeo), 3u);
+  // ASCII brackets: after an ideograph, before "(", but not after "(".
+  EXPECT_EQ(firstLineEnd(std::u32string(U"a a") + kIdeo + U"("), 4u);
+  EXPECT_EQ(firstLineEnd(std::u32string(U"a a(") + kIdeo), 2u);
+  EXPECT_EQ(firstLineEnd(std::u32string(U"a a") + kIdeo + U")"), 3u);
+  // Letters and ASCII brackets make one word.
+  EXPECT_EQ(firstLineEnd(U"a aaa"), 2u);
+  EXPECT_EQ(firstLineEnd(U"a a)a"), 2u);
 }
 
 // Draws `field` into a white 100 x 100 picture at one pixel per pixel.
