@@ -328,6 +328,19 @@ FlashDeclares FlashDeclaresMember(const Class* cls, const Class* objectClass, st
   return described ? FlashDeclares::kNo : FlashDeclares::kUnknown;
 }
 
+int FlashMethodArity(const Class* owner, std::string_view name, bool isStatic) {
+  const NativeDescription* d = owner ? FindNativeDescription(owner) : nullptr;
+  if (!d) return -1;
+  for (const Member& mb : isStatic ? d->statics : d->instance) {
+    if (mb.name != name || mb.kind != "method" || !mb.uri.empty()) continue;
+    int n = 0;
+    for (std::size_t at = mb.params.find("<parameter"); at != std::string::npos; at = mb.params.find("<parameter", at + 1))
+      ++n;
+    return n;
+  }
+  return -1;
+}
+
 namespace {
 
 // The language's own classes keep their methods in the AS3 namespace (and
