@@ -1031,9 +1031,25 @@ NATIVE(MathMin) {
   }
   return Value::Number(r);
 }
+// ECMAScript's cases where C's pow differs, then Flash's whole exponents:
+// the power by repeated squaring, its reciprocal taken last for a negative
+// one (so the last digits are Flash's, not the correctly rounded ones).
+double FlashPow(double x, double y) {
+  if (std::isnan(y)) return kNaN;
+  if (y == 0) return 1;
+  if (std::isinf(y) && std::fabs(x) == 1) return kNaN;
+  if (std::isfinite(x) && std::fabs(y) <= 2147483647.0 && y == std::trunc(y)) {
+    auto n = static_cast<std::uint32_t>(std::fabs(y));
+    double r = 1, b = x;
+    for (; n; n >>= 1, b *= b)
+      if (n & 1) r *= b;
+    return y < 0 ? 1 / r : r;
+  }
+  return std::pow(x, y);
+}
 NATIVE(MathPow) {
   (void)self;
-  return Value::Number(std::pow(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, kNaN)));
+  return Value::Number(FlashPow(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, kNaN)));
 }
 NATIVE(MathAtan2) {
   (void)self;
