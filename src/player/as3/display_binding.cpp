@@ -58,6 +58,22 @@ void As3Display::Install() {
   InstallShaders(*this);
   InstallStage3D(*this);
   InstallFlashApi(m, lib.movie.version);
+  // Classes whose instances only the player makes (or, for the static
+  // ones, has none of): a script's `new` of one throws.
+  for (const char* name :
+       {"flash.accessibility::Accessibility", "flash.display::Graphics", "flash.display::LoaderInfo",
+        "flash.display::Stage", "flash.display::Stage3D", "flash.display3D::Context3D", "flash.display3D::IndexBuffer3D",
+        "flash.display3D::VertexBuffer3D", "flash.display3D::Program3D", "flash.display3D.textures::CubeTexture",
+        "flash.display3D.textures::Texture", "flash.display3D.textures::RectangleTexture",
+        "flash.display3D.textures::VideoTexture", "flash.external::ExternalInterface", "flash.geom::Utils3D",
+        "flash.media::StageVideo", "flash.net::ObjectEncoding", "flash.net::SharedObject",
+        "flash.net.drm::DRMManager", "flash.net.drm::DRMVoucher", "flash.net.drm::DRMPlaybackTimeWindow",
+        "flash.system::Capabilities", "flash.system::IME", "flash.system::Security", "flash.system::SecurityDomain",
+        "flash.system::System", "flash.system::Worker", "flash.system::WorkerDomain", "flash.system::MessageChannel",
+        "flash.text::TextSnapshot", "flash.text.engine::TextLine", "flash.text.engine::TextLineMirrorRegion",
+        "flash.ui::GameInputControl", "flash.ui::GameInputDevice", "flash.ui::Keyboard", "flash.ui::Mouse",
+        "flash.ui::Multitouch"})
+    if (Class* c = m.FindClass(name)) c->scriptMayNew = false;
 }
 
 }  // namespace quarvel::player::as3

@@ -500,6 +500,7 @@ struct StageState {
   std::optional<double> frameRate;  // as a script last set it (NaN kept)
   bool focusRect = true;             // stageFocusRect
   bool invalidated = false;
+  bool fullScreen = false;           // displayState, as a script set it
 };
 
 class As3Display : public ScriptHooks {

@@ -1888,6 +1888,42 @@ void InstallGameInput(Machine& m, Class* obj, Class* dispatcher, Class* event) {
   m.AddGetter(ev, "device", Null);
 }
 
+// flash.trace.Trace, the debugger's method tracing: a player that is no
+// debugger keeps no level and calls no listener, whatever a script sets.
+void InstallTrace(Machine& m, Class* obj) {
+  if (m.FindClass("flash.trace::Trace")) return;
+  Class* t = m.DefineNativeClass("flash.trace", "Trace", obj);
+  IntConsts(m, t,
+            {{"OFF", 0}, {"METHODS", 1}, {"METHODS_WITH_ARGS", 2}, {"METHODS_AND_LINES", 3},
+             {"METHODS_AND_LINES_WITH_ARGS", 4}, {"FILE", 1}, {"LISTENER", 2}});
+  m.AddMethod(t, "getLevel", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, true);
+  m.AddMethod(t, "setLevel", Nothing, true);
+  m.AddMethod(t, "getListener", Null, true);
+  m.AddMethod(t, "setListener", Nothing, true);
+}
+
+// flash.net.drm (SWF 10 on): the player has no content protection module,
+// so DRMManager says so and its one instance never answers a request; the
+// voucher and time-window classes only come from such a module.
+NATIVE(DrmManagerGet) { return Singleton(m, self, "flash.net.drm::DRMManager", nullptr); }
+void InstallDrm(Machine& m, Class* obj, Class* dispatcher) {
+  if (m.FindClass("flash.net.drm::DRMManager")) return;
+  Class* manager = m.DefineNativeClass("flash.net.drm", "DRMManager", dispatcher);
+  m.AddGetter(manager, "isSupported", False, true);
+  m.AddMethod(manager, "getDRMManager", DrmManagerGet, true);
+  m.AddGetter(manager, "networkIdleTimeout", [](Machine&, Value, std::span<Value>) { return Value::Number(300); });
+  m.AddSetter(manager, "networkIdleTimeout", Nothing);
+  for (const char* fn : {"authenticate", "setAuthenticationToken", "loadVoucher", "loadPreviewVoucher", "storeVoucher",
+                         "returnVoucher", "addToDeviceGroup", "removeFromDeviceGroup"})
+    m.AddMethod(manager, fn, Nothing);
+  m.AddMethod(manager, "resetDRMVouchers", Nothing, true);
+  for (const char* name : {"DRMVoucher", "DRMPlaybackTimeWindow"}) m.DefineNativeClass("flash.net.drm", name, obj);
+  StringConsts(m, Existing(m, "flash.net.drm", "LoadVoucherSetting", obj),
+               {"ALLOW_SERVER:allowServer", "FORCE_REFRESH:forceRefresh", "LOCAL_ONLY:localOnly"});
+  StringConsts(m, Existing(m, "flash.net.drm", "AuthenticationMethod", obj),
+               {"ANONYMOUS:anonymous", "USERNAME_AND_PASSWORD:usernameAndPassword"});
+}
+
 // Flash 11's soft keyboard members of every InteractiveObject: a desktop
 // player has no soft keyboard, so asking for one gets false, but the two
 // settings keep what a script gives them (Flex and TLF text set them).
@@ -1959,6 +1995,10 @@ void InstallFlashApi(Machine& m, int swfVersion) {
   if (swfVersion >= 11 && !m.FindClass("flash.ui::MouseCursorData"))
     DynamicClass(m, "flash.ui", "MouseCursorData", obj, MouseCursorDataCtor);
   if (swfVersion >= 21) InstallGameInput(m, obj, dispatcher, event);
+  InstallTrace(m, obj);
+  // Made by the player only, from static text; it reads none here yet.
+  if (!m.FindClass("flash.text::TextSnapshot")) m.DefineNativeClass("flash.text", "TextSnapshot", obj);
+  if (swfVersion >= 10) InstallDrm(m, obj, dispatcher);
 }
 
 }  // namespace quarvel::player

@@ -446,6 +446,123 @@ TEST(As3FlashApi, AbstractDisplayClassesCannotBeMadeByScripts) {
   EXPECT_EQ(run("Sprite", true), "ctor ran|made|");
 }
 
+// Classes whose instances only the player makes, and the static ones:
+// a script's `new` throws before any constructor runs, so no native frame
+// shows in the trace; the player still makes them (DRMManager's one instance).
+TEST(As3FlashApi, PlayerMadeClassesRefuseScriptNew) {
+  const auto run = [](std::string_view package, std::string_view cls) {
+    As3Movie d;
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      const auto name = package.empty() ? m.Q(cls) : m.a.PackageName(package, cls);
+      c.Op("getlex", {name}).Op("construct", {0}).Op("pop");
+      m.Trace(c, "made");
+    });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  for (const auto& [package, cls] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"flash.display", "Stage"}, {"flash.display", "Graphics"}, {"flash.display", "LoaderInfo"},
+           {"flash.ui", "Keyboard"}, {"flash.ui", "Mouse"}, {"flash.system", "Capabilities"},
+           {"flash.net", "SharedObject"}, {"flash.net.drm", "DRMManager"}, {"flash.text", "TextSnapshot"},
+           {"flash.display3D", "Context3D"}}) {
+    const std::string out = run(package, cls);
+    EXPECT_NE(out.find(std::string("ArgumentError: Error #2012: ") + cls + "$ class cannot be instantiated."),
+              std::string::npos)
+        << cls << ": " << out;
+    EXPECT_EQ(out.find("made"), std::string::npos) << cls;
+    EXPECT_EQ(out.find("at flash."), std::string::npos) << cls << ": " << out;
+  }
+  EXPECT_NE(run("flash.system", "SecurityDomain").find("Error #2012: SecurityDomain class cannot"), std::string::npos);
+  EXPECT_NE(run("", "Class").find("TypeError: Error #1115: Class$ is not a constructor."), std::string::npos);
+  EXPECT_NE(run("", "Math").find("TypeError: Error #1076: Math is not a constructor."), std::string::npos);
+  // Other classes are made as before, and the player makes its own instances.
+  EXPECT_EQ(run("flash.display", "Sprite"), "made|");
+  As3Movie d;
+  const auto drm = d.a.PackageName("flash.net.drm", "DRMManager");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    Line line(m, c);
+    line.Static("flash.net.drm", "DRMManager", "isSupported");
+    c.Op("getlex", {drm}).Op("callproperty", {m.Q("getDRMManager"), 0});
+    c.Op("getlex", {drm}).Op("callproperty", {m.Q("getDRMManager"), 0}).Op("strictequals");
+    line.Add();
+    c.Op("getlex", {drm}).Op("callproperty", {m.Q("getDRMManager"), 0}).Op("getlex", {drm}).Op("istypelate");
+    line.Add().Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false true true|");
+}
+
+// A native method's length is the parameters Flash declares for it, and
+// flash.trace.Trace, with no debugger, keeps no level and no listener.
+TEST(As3FlashApi, NativeMethodLengthsAndTheDebuggersTrace) {
+  As3Movie d;
+  const auto tr = d.a.PackageName("flash.trace", "Trace");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    Line line(m, c);
+    for (const char* fn : {"getLevel", "getListener", "setLevel", "setListener"}) {
+      c.Op("getlex", {tr}).Op("getproperty", {m.Q(fn)}).Op("getproperty", {m.Q("length")});
+      line.Add();
+    }
+    c.Op("getlocal_0").Op("getproperty", {m.Q("addEventListener")}).Op("getproperty", {m.Q("length")});
+    line.Add();
+    c.Op("getlocal_0").Op("getproperty", {m.Q("willTrigger")}).Op("getproperty", {m.Q("length")});
+    line.Add().Done();
+    c.Op("getlex", {tr}).Op("pushbyte", {4}).Op("callpropvoid", {m.Q("setLevel"), 1});
+    c.Op("getlex", {tr}).Op("getlex", {m.Q("trace")}).Op("callpropvoid", {m.Q("setListener"), 1});
+    Line after(m, c);
+    c.Op("getlex", {tr}).Op("callproperty", {m.Q("getLevel"), 0});
+    after.Add();
+    c.Op("getlex", {tr}).Op("callproperty", {m.Q("getListener"), 0});
+    after.Add().Static("flash.trace", "Trace", "METHODS_AND_LINES_WITH_ARGS").Static("flash.trace", "Trace", "LISTENER")
+        .Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "1 0 2 1 5 1|0 null 4 2|");
+}
+
+// FileReference is sealed and fully described: a name Flash does not give
+// it (AIR's extension) is a ReferenceError, unlike members it has.
+TEST(As3FlashApi, FileReferenceUndeclaredNamesThrow) {
+  As3Movie d;
+  const auto file = d.a.PackageName("flash.net", "FileReference");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {file}).Op("constructprop", {file, 0}).Op("setlocal", {1});
+    Line(m, c).Local(1, {"creator"}).Local(1, {"data"}).Done();
+    Line(m, c).Local(1, {"extension"}).Done();
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find('|') + 1), "null null|");
+  EXPECT_NE(out.find("ReferenceError: Error #1069: Property extension not found on flash.net.FileReference"),
+            std::string::npos)
+      << out;
+}
+
+// Full screen as the standalone player has it: a change is told at once by a
+// FullScreenEvent on the stage, either full-screen state reads back as the
+// interactive one, the same state again tells nothing, and a value Flash
+// does not know is an ArgumentError.
+TEST(As3FlashApi, StageDisplayStateTellsItsChanges) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    AbcCode listener;
+    listener.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q("type")})
+        .Op("pushstring", {m.S(" ")}).Op("add").Op("getlocal_1").Op("getproperty", {m.Q("fullScreen")}).Op("add")
+        .Op("callpropvoid", {m.Q("trace"), 1}).Op("returnvoid");
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushstring", {m.S("fullScreen")}).Op("newfunction", {m.Method(listener, 1)})
+        .Op("callpropvoid", {m.Q("addEventListener"), 2});
+    for (const char* state : {"fullScreen", "fullScreenInteractive", "normal", "normal"}) {
+      c.Op("getlocal_1").Op("pushstring", {m.S(state)}).Op("setproperty", {m.Q("displayState")});
+      Line(m, c).Local(1, {"displayState"}).Done();
+    }
+    c.Op("getlocal_1").Op("pushstring", {m.S("FULLSCREEN")}).Op("setproperty", {m.Q("displayState")});
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find("ArgumentError")),
+            "fullScreen true|fullScreenInteractive|fullScreenInteractive|fullScreen false|normal|normal|")
+      << out;
+  EXPECT_NE(out.find("ArgumentError: Error #2008: Parameter displayState must be one of the accepted values."),
+            std::string::npos)
+      << out;
+}
+
 // Workers (SWF 17 on): no background worker runs, but the movie's own one is
 // there: the same primordial Worker each time, running, with its shared
 // properties; a channel to itself keeps messages in order; and neither

@@ -57,7 +57,24 @@ NATIVE(StSetQuality) {
   B(m).stage.SetScriptQuality(m.ToString(m.ArgOr(a, 0)));
   return Value();
 }
-NATIVE(StDisplayState) { return m.Str("normal"); }
+// Full screen as the standalone player has it: keys still reach the movie,
+// so either full-screen state reads back as the interactive one. The
+// picture keeps the movie's size; the change is told to the stage at once.
+NATIVE(StDisplayState) { return m.Str(B(m).stageState.fullScreen ? "fullScreenInteractive" : "normal"); }
+NATIVE(StSetDisplayState) {
+  As3Display& b = B(m);
+  const std::string v = m.ToString(m.ArgOr(a, 0));
+  if (v != "normal" && v != "fullScreen" && v != "fullScreenInteractive")
+    m.ThrowError("ArgumentError", "Parameter displayState must be one of the accepted values.", 2008);
+  const bool full = v != "normal";
+  if (full == b.stageState.fullScreen) return Value();
+  b.stageState.fullScreen = full;
+  Class* cls = m.FindClass("flash.events::FullScreenEvent");
+  if (!cls || !b.stageObject) return Value();
+  Value args[] = {m.Str("fullScreen"), Value::Bool(false), Value::Bool(false), Value::Bool(full), Value::Bool(full)};
+  b.Dispatch(b.stageObject, As<EventObject>(Value::Obj(m.Construct(cls, args))));
+  return Value();
+}
 NATIVE(StSetIgnored) { return Value(); }
 NATIVE(StFocus) {
   As3Display& b = B(m);
@@ -218,7 +235,7 @@ constexpr MemberRow kStageRows[] = {
     {"flash.display::Stage", "quality", Member::kGetter, StQuality},
     {"flash.display::Stage", "quality", Member::kSetter, StSetQuality},
     {"flash.display::Stage", "displayState", Member::kGetter, StDisplayState},
-    {"flash.display::Stage", "displayState", Member::kSetter, StSetIgnored},
+    {"flash.display::Stage", "displayState", Member::kSetter, StSetDisplayState},
     {"flash.display::Stage", "focus", Member::kGetter, StFocus},
     {"flash.display::Stage", "focus", Member::kSetter, StSetFocus},
     {"flash.display::Stage", "showDefaultContextMenu", Member::kGetter, DoGetVisible},

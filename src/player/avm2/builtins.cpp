@@ -13,6 +13,7 @@
 #include "player/avm2/builtins_util.h"
 #include "player/avm2/error_messages.h"
 #include "player/avm2/fixed_digits.h"
+#include "player/avm2/flash_declares.h"
 #include "player/rules/flash_case.h"
 #include "player/text/text_encoding.h"
 #include "player/avm2/flash_sort.h"
@@ -141,7 +142,13 @@ NATIVE(FnApply) {
 NATIVE(FnLength) {
   (void)a;
   auto* f = static_cast<FunctionObject*>(self.AsObject());
-  if (!f || f->kind != ObjectKind::kFunction || !f->method || !f->method->unit) return Value::Int(0);
+  if (!f || f->kind != ObjectKind::kFunction || !f->method) return Value::Int(0);
+  if (const Method* mt = f->method; !mt->unit) {
+    // A method of Flash's own: the parameters Flash declares for it.
+    int n = FlashMethodArity(mt->owner, mt->name, false);
+    if (n < 0) n = FlashMethodArity(mt->owner, mt->name, true);
+    return Value::Int(std::max(n, 0));
+  }
   return Value::Int(static_cast<std::int32_t>(f->method->unit->file->methods[f->method->index].paramTypes.size()));
   (void)m;
 }
@@ -1024,9 +1031,25 @@ NATIVE(MathMin) {
   }
   return Value::Number(r);
 }
+// ECMAScript's cases where C's pow differs, then Flash's whole exponents:
+// the power by repeated squaring, its reciprocal taken last for a negative
+// one (so the last digits are Flash's, not the correctly rounded ones).
+double FlashPow(double x, double y) {
+  if (std::isnan(y)) return kNaN;
+  if (y == 0) return 1;
+  if (std::isinf(y) && std::fabs(x) == 1) return kNaN;
+  if (std::isfinite(x) && std::fabs(y) <= 2147483647.0 && y == std::trunc(y)) {
+    auto n = static_cast<std::uint32_t>(std::fabs(y));
+    double r = 1, b = x;
+    for (; n; n >>= 1, b *= b)
+      if (n & 1) r *= b;
+    return y < 0 ? 1 / r : r;
+  }
+  return std::pow(x, y);
+}
 NATIVE(MathPow) {
   (void)self;
-  return Value::Number(std::pow(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, kNaN)));
+  return Value::Number(FlashPow(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, kNaN)));
 }
 NATIVE(MathAtan2) {
   (void)self;
@@ -1391,6 +1414,7 @@ void InstallBuiltins(Machine& m) {
   m.objectClass = object;
   Class* cls = m.DefineNativeClass("", "Class", object, nullptr, true);
   m.classClass = cls;
+  cls->scriptMayNew = false;
   Class* function = m.DefineNativeClass("", "Function", object, AllocFunction, true);
   m.functionClass = function;
   for (Class* c : {object, cls, function}) {
@@ -1565,6 +1589,7 @@ void InstallBuiltins(Machine& m) {
   }
 
   Class* math = m.DefineNativeClass("", "Math", object);
+  math->scriptMayNew = false;
   m.AddMethod(math, "abs", Math1<M_fabs>, true);
   m.AddMethod(math, "floor", Math1<M_floor>, true);
   m.AddMethod(math, "ceil", Math1<M_ceil>, true);

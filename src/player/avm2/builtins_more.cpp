@@ -847,6 +847,7 @@ void InstallMoreBuiltins(Machine& m) {
   m.AddMethod(m.stringClass, "split", StrSplit);
 
   Class* json = m.DefineNativeClass("", "JSON", m.objectClass);
+  json->scriptMayNew = false;
   m.AddMethod(json, "parse", JsonParse, true);
   m.AddMethod(json, "stringify", JsonStringify, true);
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/xml_parser.h"
 #include "player/text/xml_escape.h"
 
 namespace quarvel::avm2 {
@@ -328,6 +329,19 @@ FlashDeclares FlashDeclaresMember(const Class* cls, const Class* objectClass, st
   return described ? FlashDeclares::kNo : FlashDeclares::kUnknown;
 }
 
+int FlashMethodArity(const Class* owner, std::string_view name, bool isStatic) {
+  const NativeDescription* d = owner ? FindNativeDescription(owner) : nullptr;
+  if (!d) return -1;
+  for (const Member& mb : isStatic ? d->statics : d->instance) {
+    if (mb.name != name || mb.kind != "method" || !mb.uri.empty()) continue;
+    int n = 0;
+    for (std::size_t at = mb.params.find("<parameter"); at != std::string::npos; at = mb.params.find("<parameter", at + 1))
+      ++n;
+    return n;
+  }
+  return -1;
+}
+
 namespace {
 
 // The language's own classes keep their methods in the AS3 namespace (and
@@ -471,6 +485,18 @@ std::string TraitsXml(Machine& m, Class* cls, bool statics, std::uint32_t flags)
         out += "<constructor>" + d->constructorParams + "</constructor>";
       for (const Member& mb : statics ? d->statics : d->instance)
         if (seen.insert(mb.kind.substr(0, 3) + mb.uri + "::" + mb.name).second) members.push_back(mb);
+    } else if (c == m.objectClass && !statics && !(flags & kHideObject)) {
+      // Object's own methods, in the AS3 namespace: listed unless Object is hidden.
+      for (const char* name : {"hasOwnProperty", "isPrototypeOf", "propertyIsEnumerable"}) {
+        Member mb;
+        mb.kind = "method";
+        mb.name = name;
+        mb.uri = "http://adobe.com/AS3/2006/builtin";
+        mb.type = "Boolean";
+        mb.declaredBy = "Object";
+        mb.params = "<parameter index=\"1\" type=\"*\" optional=\"true\"/>";
+        if (seen.insert("met" + mb.uri + "::" + mb.name).second) members.push_back(std::move(mb));
+      }
     } else if (c != m.objectClass || statics) {
       // Object's own methods are in the AS3 namespace to Flash, and not listed.
       if (ctors && !statics && c == cls) out += NativeConstructor(c);
@@ -518,6 +544,123 @@ Value Describe(Machine& m, const Value& v, std::uint32_t want) {
   std::vector<Value> args{m.Str(xml)};
   return Value::Obj(m.Construct(m.FindClass("XML"), args));
 }
+// ---- avmplus.describeTypeJSON: the same description as objects and arrays,
+// read from the XML one. A part the flags leave out is null.
+
+Value JsonOrNull(Machine& m, const std::vector<std::pair<std::string, std::string>>& attrs, const char* name) {
+  for (const auto& [k, v] : attrs)
+    if (k == name) return m.Str(v);
+  return Value::Null();
+}
+Value JsonMetadata(Machine& m, const xml::ParsedNode& owner, std::uint32_t flags) {
+  if (!(flags & kIncludeMetadata)) return Value::Null();
+  std::vector<Value> all;
+  for (const auto& md : owner.children) {
+    if (md.name != "metadata") continue;
+    Object* entry = m.NewObject();
+    m.SetProperty(Value::Obj(entry), "name", JsonOrNull(m, md.attributes, "name"));
+    std::vector<Value> args;
+    for (const auto& arg : md.children) {
+      Object* kv = m.NewObject();
+      m.SetProperty(Value::Obj(kv), "key", JsonOrNull(m, arg.attributes, "key"));
+      m.SetProperty(Value::Obj(kv), "value", JsonOrNull(m, arg.attributes, "value"));
+      args.push_back(Value::Obj(kv));
+    }
+    m.SetProperty(Value::Obj(entry), "value", Value::Obj(m.NewArray(std::move(args))));
+    all.push_back(Value::Obj(entry));
+  }
+  return Value::Obj(m.NewArray(std::move(all)));
+}
+Value JsonParameters(Machine& m, const xml::ParsedNode& owner) {
+  std::vector<Value> params;
+  for (const auto& p : owner.children) {
+    if (p.name != "parameter") continue;
+    Object* o = m.NewObject();
+    m.SetProperty(Value::Obj(o), "type", JsonOrNull(m, p.attributes, "type"));
+    m.SetProperty(Value::Obj(o), "optional", Value::Bool(m.ToString(JsonOrNull(m, p.attributes, "optional")) == "true"));
+    params.push_back(Value::Obj(o));
+  }
+  return Value::Obj(m.NewArray(std::move(params)));
+}
+
+NATIVE(DescribeTypeJson) {
+  const Value v = m.ArgOr(a, 0);
+  const std::uint32_t flags = a.size() >= 2 ? m.ToUint(a[1]) : 0u;
+  if (v.IsNullish()) return Value::Null();
+  Object* o = v.AsObject();
+  const bool isClass = o && o->kind == ObjectKind::kClass;
+  // Instance traits are asked of a class only.
+  if ((flags & kUseItraits) && !isClass) return Value::Null();
+  Class* c = isClass ? static_cast<ClassObject*>(o)->of
+                     : (v.IsNumber() ? (HeldAsInt(v) ? m.intClass : m.numberClass) : m.ClassOf(v));
+  if (!c) c = m.objectClass;
+  const bool statics = isClass && !(flags & kUseItraits);
+  const Value out = Value::Obj(m.NewObject());
+  m.SetProperty(out, "name", m.Str(c->QualifiedName()));
+  m.SetProperty(out, "isDynamic", Value::Bool(!c->sealed || statics));
+  m.SetProperty(out, "isFinal", Value::Bool(c->isFinal || statics || (!c->unit && NativeFinal(c))));
+  m.SetProperty(out, "isStatic", Value::Bool(statics));
+  if (!(flags & kIncludeTraits)) {
+    m.SetProperty(out, "traits", Value::Null());
+    return out;
+  }
+  std::string xmlText = "<t>";
+  if (statics) {
+    if (flags & kIncludeBases) xmlText += "<extendsClass type=\"Class\"/><extendsClass type=\"Object\"/>";
+    if (flags & kIncludeAccessors) xmlText += "<accessor name=\"prototype\" access=\"readonly\" type=\"*\" declaredBy=\"Class\"/>";
+  }
+  xmlText += TraitsXml(m, c, statics, flags) + "</t>";
+  xml::ParseOptions opts;
+  const std::vector<xml::ParsedNode> parsed = xml::ParseFragment(xmlText, opts);
+  std::vector<Value> bases, interfaces, variables, accessors, methods;
+  Value constructor = (flags & kIncludeConstructor) ? Value::Obj(m.NewArray()) : Value::Null();
+  const xml::ParsedNode* root = parsed.empty() ? nullptr : &parsed[0];
+  for (const auto& n : root ? root->children : std::vector<xml::ParsedNode>{}) {
+    const auto attr = [&](const char* name) { return JsonOrNull(m, n.attributes, name); };
+    if ((flags & kHideObject) && m.ToString(attr("declaredBy")) == "Object") continue;
+    if (n.name == "extendsClass") {
+      bases.push_back(attr("type"));
+    } else if (n.name == "implementsInterface") {
+      interfaces.push_back(attr("type"));
+    } else if (n.name == "constructor") {
+      constructor = JsonParameters(m, n);
+    } else if (n.name == "variable" || n.name == "constant" || n.name == "accessor" || n.name == "method") {
+      const Value e = Value::Obj(m.NewObject());
+      m.SetProperty(e, "name", attr("name"));
+      m.SetProperty(e, "uri", attr("uri"));
+      m.SetProperty(e, "metadata", JsonMetadata(m, n, flags));
+      if (n.name == "method") {
+        m.SetProperty(e, "declaredBy", attr("declaredBy"));
+        m.SetProperty(e, "returnType", attr("returnType"));
+        m.SetProperty(e, "parameters", JsonParameters(m, n));
+        methods.push_back(e);
+      } else if (n.name == "accessor") {
+        m.SetProperty(e, "declaredBy", attr("declaredBy"));
+        m.SetProperty(e, "type", attr("type"));
+        m.SetProperty(e, "access", attr("access"));
+        accessors.push_back(e);
+      } else {
+        m.SetProperty(e, "type", attr("type"));
+        m.SetProperty(e, "access", m.Str(n.name == "constant" ? "readonly" : "readwrite"));
+        variables.push_back(e);
+      }
+    }
+  }
+  const auto list = [&](std::uint32_t flag, std::vector<Value>& items) {
+    return (flags & flag) ? Value::Obj(m.NewArray(std::move(items))) : Value::Null();
+  };
+  const Value traits = Value::Obj(m.NewObject());
+  m.SetProperty(traits, "bases", list(kIncludeBases, bases));
+  m.SetProperty(traits, "interfaces", list(kIncludeInterfaces, interfaces));
+  m.SetProperty(traits, "constructor", constructor);
+  m.SetProperty(traits, "variables", list(kIncludeVariables, variables));
+  m.SetProperty(traits, "accessors", list(kIncludeAccessors, accessors));
+  m.SetProperty(traits, "methods", list(kIncludeMethods, methods));
+  m.SetProperty(traits, "metadata", root ? JsonMetadata(m, *root, flags) : Value::Null());
+  m.SetProperty(out, "traits", traits);
+  return out;
+}
+
 // flash.utils' version reads the description of undefined as an object,
 // where avmplus' one describes "void".
 NATIVE(DescribeType) {
@@ -648,6 +791,9 @@ void InstallReflection(Machine& m) {
   m.AddMethod(proxy, "hasOwnProperty", ProxyHasOwnProperty);
   m.AddGlobalFunction("flash.utils", "describeType", DescribeType);
   m.AddGlobalFunction("avmplus", "describeType", DescribeTypeWith);
+  // Internal to its package: only code of package avmplus names it.
+  m.AddGlobal(m.InternNs(NamespaceKind::kPackageInternal, "avmplus"), "describeTypeJSON",
+              Value::Obj(m.NewNativeFunction("describeTypeJSON", DescribeTypeJson)));
   for (const auto& [name, value] : std::initializer_list<std::pair<const char*, std::uint32_t>>{
            {"HIDE_NSURI_METHODS", kHideNsUriMethods},
            {"INCLUDE_BASES", kIncludeBases},

@@ -584,6 +584,49 @@ TEST_F(As3Reflect, AvmplusDescribeTypeHonoursItsFlags) {
   EXPECT_EQ(Traced(), "0|1|1|5|");
 }
 
+// avmplus' describeTypeJSON (internal to its package) gives the description
+// as objects: a part the flags leave out is null, instance traits asked of
+// an instance are null, and Object's own AS3 methods are listed unless
+// HIDE_OBJECT hides them, in the XML description too.
+TEST_F(As3Reflect, DescribeTypeJsonAndObjectsOwnMethods) {
+  const auto json = a.QName(a.Namespace(NamespaceKind::kPackageInternal, "avmplus"), "describeTypeJSON");
+  const auto describe = a.PackageName("avmplus", "describeType");
+  AbcCode c;
+  auto call = [&](AbcCode& x, bool ofClass, int flags) {
+    x.Op("findpropstrict", {json}).Op("getlex", {Q("Error")});
+    if (!ofClass) x.Op("construct", {0});
+    x.Op("pushint", {a.Int(flags)}).Op("callproperty", {json, 2});
+  };
+  const auto part = [&](bool ofClass, int flags, std::initializer_list<std::string_view> path) {
+    Trace(c, [&, ofClass, flags, path](AbcCode& x) {
+      call(x, ofClass, flags);
+      for (std::string_view p : path) x.Op("getproperty", {Q(p)});
+    });
+  };
+  part(false, 0x130, {"name"});
+  part(false, 0x130, {"isStatic"});
+  part(false, 0x130, {"traits", "bases"});
+  part(false, 0x130, {"traits", "accessors", "length"});
+  part(false, 0x130, {"traits", "methods", "length"});
+  Trace(c, [&](AbcCode& x) {
+    call(x, false, 0x130);
+    x.Op("getproperty", {Q("traits")}).Op("getproperty", {Q("methods")}).Op("callproperty", {Q("pop"), 0})
+        .Op("getproperty", {Q("uri")});
+  });
+  part(false, 0x530, {"traits", "methods", "length"});
+  part(false, 0x300, {});
+  part(true, 0x308, {"traits", "variables", "length"});
+  part(true, 0x308, {"isStatic"});
+  part(false, 0, {"traits"});
+  for (int flags : {0x5FF, 0x1FF})
+    Trace(c, [&, flags](AbcCode& x) {
+      x.Op("findpropstrict", {describe}).Op("newobject", {0}).Op("pushint", {a.Int(flags)}).Op("callproperty", {describe, 2})
+          .Op("getproperty", {Q("method")}).Op("callproperty", {Q("length"), 0});
+    });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "Error|false|null|1|4|http://adobe.com/AS3/2006/builtin|1|null|2|false|null|0|3|");
+}
+
 TEST(As3FlashDeclares, AMemberIsFlashsWhenAClassOfTheChainDeclaresIt) {
   // The machine tells a member Flash has and it lacks from a name no Flash
   // class declares by Flash's own descriptions; a class left undescribed

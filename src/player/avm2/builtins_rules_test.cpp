@@ -2,6 +2,8 @@
 // live on prototypes, enumerability flags, array holes.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "player/avm2/machine_test_support.h"
 
 namespace quarvel::avm2 {
@@ -371,6 +373,28 @@ TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|0.00|12.5|ff|0|31184ba5pg3.00|"
                       "101010111100012201221001211022200200000W000|3|2|");
+}
+
+// Math.pow as Flash printed it: a whole exponent's last digits are those of
+// repeated squaring (not the correctly rounded 2.731999026429026e-200), and
+// ECMAScript's NaN cases where C's pow gives 1.
+TEST_F(As3Rules, MathPowOfWholeExponentsHasFlashsDigits) {
+  AbcCode c;
+  auto pow = [&](double x, double y) {
+    Trace(c, [&, x, y](AbcCode& t) {
+      t.Op("getlex", {Q("Math")}).Op("pushdouble", {a.Double(x)}).Op("pushdouble", {a.Double(y)})
+          .Op("callproperty", {Q("pow"), 2});
+    });
+  };
+  pow(-99, -100);
+  pow(2, -4);
+  pow(-2, 3);
+  pow(0, -1);
+  pow(1, std::numeric_limits<double>::infinity());
+  pow(1, std::numeric_limits<double>::quiet_NaN());
+  pow(4, 0.5);
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "2.73199902642903e-200|0.0625|-8|Infinity|NaN|NaN|2|");
 }
 
 TEST_F(As3Rules, LargeNumbersShowTheirFirstFifteenDigitsCutNotRounded) {

@@ -521,6 +521,41 @@ TEST_F(Errors, NewClassRefusesABaseOtherThanTheNamedOne) {
   EXPECT_EQ(Traced(), "1034|1009|1108|ok|");
 }
 
+// super.k = v on a constant of the base, or on a read-only accessor of it,
+// writes nothing and throws nothing; the same write on the object itself is
+// still a ReferenceError.
+TEST_F(Errors, SuperWritesToAConstantOrAReadOnlyAccessorDoNothing) {
+  AbcCode ctorA;
+  ctorA.Op("getlocal_0").Op("constructsuper", {0}).Op("getlocal_0").Op("pushbyte", {5}).Op("initproperty", {Q("k")})
+      .Op("returnvoid");
+  AbcCode get;
+  get.Op("pushbyte", {1}).Op("returnvalue");
+  Trait k = SlotTrait("k");
+  k.kind = TraitKind::kConst;
+  const auto base = DefClass("A", Q("Object"), ctorA, {k, MethodTrait("g", Fn(get), TraitKind::kGetter)});
+  AbcCode ctorB;
+  ctorB.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode put;
+  put.Op("getlocal_0").Op("pushbyte", {55}).Op("setsuper", {Q("k")});
+  put.Op("getlocal_0").Op("pushbyte", {4}).Op("setsuper", {Q("g")});
+  Trace(put, [&](AbcCode& x) { x.Op("getlocal_0").Op("getproperty", {Q("k")}); });
+  Trace(put, [&](AbcCode& x) { x.Op("getlocal_0").Op("getproperty", {Q("g")}); });
+  put.Op("returnvoid");
+  const auto derived = DefClass("B", Q("A"), ctorB, {MethodTrait("put", Fn(put))});
+  const std::vector<std::uint32_t> cases = {
+      Attempt([&](AbcCode& x) { x.Op("getlex", {Q("B")}).Op("construct", {0}).Op("callpropvoid", {Q("put"), 0}); }),
+      Attempt([&](AbcCode& x) {
+        x.Op("getlex", {Q("B")}).Op("construct", {0}).Op("pushbyte", {55}).Op("setproperty", {Q("k")});
+      })};
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "A", base, {"Object"});
+  NewClass(c, "B", derived, {"Object", "A"});
+  CallEach(c, cases);
+  ASSERT_TRUE(Run(c, {ClassTrait("A", base), ClassTrait("B", derived)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "5|1|ok|1074|");
+}
+
 // super.x, super.x = v and super.f() take their receiver as the method's
 // own class before anything is looked up.
 TEST_F(Errors, SuperAccessCoercesItsReceiverToTheMethodsClass) {

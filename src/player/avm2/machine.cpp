@@ -527,6 +527,13 @@ Value Machine::ConstructValue(const Value& ctor, std::span<Value> args) {
     // Some classes make a value of another kind (new String -> a string).
     if (c == stringClass) return Value::Str(ToStringCell(args.empty() ? Str("") : args[0]));
     if (c == numberClass || c == intClass || c == uintClass || c == booleanClass) return Call(ctor, Value(), args);
+    if (!c->scriptMayNew) {
+      if (c == classClass) ThrowError("TypeError", "Class$ is not a constructor.", 1115);
+      if (c->QualifiedName() == "Math") ThrowError("TypeError", "Math is not a constructor.", 1076);
+      // (Flash's message for this one class has no "$")
+      ThrowError("ArgumentError", c->name + (c->QualifiedName() == "flash.system::SecurityDomain" ? "" : "$") +
+                                      " class cannot be instantiated.", 2012);
+    }
     return Value::Obj(Construct(c, args));
   }
   if (o && o->kind == ObjectKind::kFunction) {

@@ -318,6 +318,8 @@ struct Class {
   bool isInterface = false;
   bool sealed = true;
   bool isFinal = false;
+  // Only Flash makes its instances: a script's `new` of this very class throws.
+  bool scriptMayNew = true;
   Traits instance;  // instances' bindings and slots
   Traits statics;   // the class object's
   Method* iinit = nullptr;

@@ -248,6 +248,10 @@ bool Interp::OpSetSuper(Frame& f, const Instruction& in) {
   const Binding* b = f.vm.FindBinding(&SuperClass(f)->instance, n);
   if (b && b->kind == Binding::Kind::kAccessor && b->setter) {
     f.vm.Invoke(b->setter, obj, std::span<Value>(&v, 1), b->setter->scope);
+  } else if (b && (b->kind == Binding::Kind::kAccessor ||
+                   (b->kind == Binding::Kind::kSlot && b->isConst))) {
+    // Through super, Flash writes nothing to a constant or a read-only
+    // accessor of the base, and says nothing.
   } else {
     f.vm.SetProperty(obj, n, v);
   }
