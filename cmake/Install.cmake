@@ -1,8 +1,9 @@
 # Install rules and the Debian package (CPack).
 #
-# Layout under the prefix: bin/ the programs, lib/quarvel/ the FFmpeg module
-# they dlopen (found from bin/ as ../lib/quarvel), share/quarvel/ the data
-# files (found from bin/ as ../share/quarvel, see paths::DataFilePath), and
+# Layout under the prefix: bin/ the programs, lib/quarvel/ the modules they
+# dlopen (quarvel-cli's commands, FFmpeg; found from bin/ as ../lib/quarvel),
+# share/quarvel/ the data files (found from bin/ as ../share/quarvel, see
+# paths::DataFilePath), and
 # the desktop entry, icon, man pages and bash completion where desktops,
 # man and bash look for them.
 
@@ -12,7 +13,8 @@ install(TARGETS quarvel-cli RUNTIME DESTINATION ${QUARVEL_INSTALL_BINDIR})
 if(TARGET quarvel)
   install(TARGETS quarvel RUNTIME DESTINATION ${QUARVEL_INSTALL_BINDIR})
 endif()
-install(TARGETS quarvel_ffmpeg quarvel_ffmpeg_format LIBRARY DESTINATION ${QUARVEL_INSTALL_MODULEDIR})
+install(TARGETS quarvel_cli_commands quarvel_ffmpeg quarvel_ffmpeg_format
+        LIBRARY DESTINATION ${QUARVEL_INSTALL_MODULEDIR})
 install(FILES "${PROJECT_BINARY_DIR}/data/adpcm1.wav" "${PROJECT_BINARY_DIR}/data/adpcm2.wav"
               "${PROJECT_BINARY_DIR}/data/adpcm3.wav"
         DESTINATION ${QUARVEL_INSTALL_DATADIR})
@@ -51,7 +53,8 @@ install(FILES "${PROJECT_BINARY_DIR}/packaging/changelog.gz" DESTINATION ${CMAKE
 
 # Everything the install rules take, for scripts/package and the package test.
 add_custom_target(quarvel_install_parts)
-add_dependencies(quarvel_install_parts quarvel-cli quarvel_ffmpeg quarvel_ffmpeg_format quarvel_recording_templates quarvel_packaging_files)
+add_dependencies(quarvel_install_parts quarvel-cli quarvel_cli_commands quarvel_ffmpeg quarvel_ffmpeg_format
+                 quarvel_recording_templates quarvel_packaging_files)
 if(TARGET quarvel)
   add_dependencies(quarvel_install_parts quarvel)
 endif()

@@ -54,6 +54,10 @@ function(quarvel_library name)
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
   target_compile_options(${name} PRIVATE ${QUARVEL_WARNINGS})
   target_link_libraries(${name} PUBLIC ${Q_LIBS})
+  # The libraries also go into a module the command line loads (src/cli):
+  # position independent, and binding within it as a program's code does.
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden
+                                           VISIBILITY_INLINES_HIDDEN ON)
   set_property(GLOBAL APPEND PROPERTY QUARVEL_LIBRARIES ${name})
 endfunction()
 

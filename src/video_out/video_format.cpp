@@ -56,14 +56,6 @@ std::string_view ExtensionOf(Container container) {
   return "";
 }
 
-std::string KnownExtensions() { return ".mp4, .webm, .webp, .png or .apng (animated PNG), .mkv, .mov"; }
-
-const std::vector<std::string>& PresetNames() {
-  static const std::vector<std::string> names = {"ultrafast", "superfast", "veryfast", "faster", "fast",
-                                                 "medium",    "slow",      "slower",   "veryslow"};
-  return names;
-}
-
 void CheckRequest(const VideoFormat& format, const VideoRequest& request, const std::string& what) {
   const std::string name(format.label);
   if (request.alpha && !format.alpha)

@@ -37,8 +37,9 @@ std::optional<VideoFormat> FormatForExtension(std::string_view extension);
 std::optional<VideoFormat> FormatForName(std::string_view name);
 // The extension written for a format (".png" for APNG).
 std::string_view ExtensionOf(Container container);
-// "mp4, webm, webp, png (APNG), apng, mkv, mov".
-std::string KnownExtensions();
+// The extensions, for help and messages (inline: the command line's
+// program lists them without the writers).
+inline std::string KnownExtensions() { return ".mp4, .webm, .webp, .png or .apng (animated PNG), .mkv, .mov"; }
 
 // What the caller asks of the format.
 struct VideoRequest {
@@ -53,6 +54,10 @@ struct VideoRequest {
 void CheckRequest(const VideoFormat& format, const VideoRequest& request, const std::string& what);
 
 // The x264 presets, fastest first.
-const std::vector<std::string>& PresetNames();
+inline const std::vector<std::string>& PresetNames() {
+  static const std::vector<std::string> names = {"ultrafast", "superfast", "veryfast", "faster", "fast",
+                                                 "medium",    "slow",      "slower",   "veryslow"};
+  return names;
+}
 
 }  // namespace quarvel::video_out

@@ -1,6 +1,7 @@
 // quarvel-cli as a subprocess: info, capture, frame, and how it fails.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -8,6 +9,8 @@
 #include <functional>
 #include <fstream>
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include "cli/cli_run.h"
 #include "support/swf_builder.h"
@@ -90,6 +93,62 @@ TEST(CliStartup, FfmpegLoadsOnlyWhenACommandNeedsIt) {
   EXPECT_FALSE(loaded("capture " + ShellQuote(SampleMovie()) + short_run + " --sound none"));
   EXPECT_TRUE(loaded("capture " + ShellQuote(SampleMovie()) + short_run + " --sound adpcm22"));
   EXPECT_FALSE(loaded("convert " + ShellQuote(SampleMovie()) + " " + gif + short_run, false));
+}
+
+// The program only parses the command line: help and version need none of
+// the libraries behind the commands, which come with the command module
+// when a command runs.
+TEST(CliStartup, HelpAndVersionLoadNoCommandModule) {
+  CliRunner cli("module");
+  const std::string program = ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli");
+  auto libraries = [&](const std::string& args, int status) {
+    const fs::path log = cli.Folder() / "ld.txt";
+    const std::string cmd = "env -u QUARVEL_HOME LD_DEBUG=libs " + program + " --work-dir " +
+                            ShellQuote(cli.WorkDir().string()) + " " + args + " >/dev/null 2>" +
+                            ShellQuote(log.string()) + " </dev/null";
+    const int raw = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == status) << args;
+    return ReadText(log);
+  };
+  for (const std::string args : {"--version", "--help", "convert --help", "convert a.swf out.gif --latency 5"}) {
+    const std::string text = libraries(args, args.find("--latency") != std::string::npos ? 2 : 0);
+    EXPECT_NE(text.find("libstdc++"), std::string::npos) << "the loader's log is not there";
+    EXPECT_EQ(text.find("libquarvel_cli_commands"), std::string::npos) << args;
+    EXPECT_EQ(text.find("libcairo"), std::string::npos) << args;
+  }
+  const std::string text = libraries("info " + ShellQuote(SampleMovie()), 0);
+  EXPECT_NE(text.find("libquarvel_cli_commands"), std::string::npos);
+  EXPECT_NE(text.find("libcairo"), std::string::npos);
+}
+
+// A program copied beside a module that is not its own says which file is
+// wrong and fails; help still works without the module.
+TEST(CliStartup, ABrokenCommandModuleIsNamed) {
+  CliRunner cli("broken-module");
+  const fs::path program = cli.Folder() / "quarvel-cli";
+  fs::copy_file(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli", program);
+  const fs::path module = cli.Folder() / "libquarvel_cli_commands.so";
+  auto run = [&](const std::string& args) {
+    const fs::path err = cli.Folder() / "err.txt";
+    const std::string cmd = ShellQuote(program.string()) + " " + args + " >/dev/null 2>" + ShellQuote(err.string());
+    const int raw = std::system(cmd.c_str());
+    return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(err));
+  };
+  const std::string info = "--work-dir " + ShellQuote(cli.WorkDir().string()) + " info " + ShellQuote(SampleMovie());
+
+  std::ofstream(module) << "not a shared object";
+  auto [status, err] = run(info);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.find("cannot load the command module libquarvel_cli_commands.so"), std::string::npos) << err;
+  EXPECT_NE(err.find(module.string()), std::string::npos) << err;
+  EXPECT_EQ(run("--version").first, 0);
+
+  // A shared object without the entry point: another module of ours.
+  fs::remove(module);
+  fs::copy_file(std::string(QUARVEL_BINARY_DIR) + "/src/platform/ffmpeg/libquarvel_ffmpeg.so", module);
+  std::tie(status, err) = run(info);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.find(module.string() + " does not match this program"), std::string::npos) << err;
 }
 
 TEST(CliErrors, BadInputsExitWithOneAndNameTheProblem) {

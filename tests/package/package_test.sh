@@ -20,7 +20,7 @@ dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "no library dependencies: $
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 cli=$root/usr/bin/quarvel-cli
-for f in usr/bin/quarvel-cli usr/lib/quarvel/libquarvel_ffmpeg.so usr/lib/quarvel/libquarvel_ffmpeg_format.so \
+for f in usr/bin/quarvel-cli usr/lib/quarvel/libquarvel_cli_commands.so usr/lib/quarvel/libquarvel_ffmpeg.so usr/lib/quarvel/libquarvel_ffmpeg_format.so \
          usr/share/quarvel/adpcm1.wav \
          usr/share/quarvel/adpcm2.wav usr/share/quarvel/adpcm3.wav usr/share/man/man1/quarvel-cli.1.gz \
          usr/share/bash-completion/completions/quarvel-cli usr/share/doc/quarvel/copyright; do
@@ -38,9 +38,9 @@ unset QUARVEL_HOME
 LD_DEBUG=files LD_DEBUG_OUTPUT=$scratch/ld "$cli" -q convert "$sample" "$scratch/sample.mp4" \
   --latency 100 --duration 1000 --size 160x120 --sound adpcm22 || fail "convert to MP4 failed"
 [ -s "$scratch/sample.mp4" ] || fail "no MP4 written"
-for module in libquarvel_ffmpeg.so libquarvel_ffmpeg_format.so; do
+for module in libquarvel_cli_commands.so libquarvel_ffmpeg.so libquarvel_ffmpeg_format.so; do
   grep -qh "file=$root/usr/lib/quarvel/$module" "$scratch"/ld.* ||
-    fail "the FFmpeg module $module was not loaded from the unpacked package"
+    fail "the module $module was not loaded from the unpacked package"
 done
 if command -v ffprobe >/dev/null; then
   streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$scratch/sample.mp4" | sort | tr '\n' ' ')
@@ -61,6 +61,17 @@ if "$cli" -q convert "$sample" "$scratch/nodata.avi" --latency 100 --duration 50
 fi
 grep -q adpcm3.wav "$scratch/nodata.err" || fail "the error does not name the template: $(cat "$scratch/nodata.err")"
 mv "$root/usr/share/quarvel.away" "$root/usr/share/quarvel"
+
+# Without its command module the program still answers --help and
+# --version, and a command fails naming the module.
+mv "$root/usr/lib/quarvel/libquarvel_cli_commands.so" "$scratch/commands.away"
+"$cli" --version >/dev/null || fail "--version needs the command module"
+if "$cli" -q info "$sample" 2>"$scratch/nomodule.err"; then
+  fail "ran a command without the command module: it came from elsewhere"
+fi
+grep -q "cannot load the command module libquarvel_cli_commands.so" "$scratch/nomodule.err" ||
+  fail "the error does not name the command module: $(cat "$scratch/nomodule.err")"
+mv "$scratch/commands.away" "$root/usr/lib/quarvel/libquarvel_cli_commands.so"
 
 # Both man pages render without complaint.
 pages=(quarvel-cli)

@@ -1,12 +1,9 @@
 #include "platform/ffmpeg/ffmpeg_api.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <filesystem>
 #include <mutex>
-#include <vector>
+
+#include "platform/paths/modules.h"
 
 namespace quarvel::ffmpeg {
 namespace {
@@ -20,48 +17,21 @@ std::atomic<const FormatApi*> g_format_api{nullptr};
 int g_log_level = AV_LOG_INFO;
 bool g_log_level_set = false;
 
-// Beside the program first (a copied program), then the installed
-// program's module folder, then where the build put it, then the library
-// search path.
-std::vector<std::string> Candidates(const char* module, const char* built) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) out.push_back((self.parent_path() / module).string());
-#ifdef QUARVEL_FFMPEG_MODULE_FROM_BIN
-  if (!ec) out.push_back((self.parent_path() / QUARVEL_FFMPEG_MODULE_FROM_BIN / module).lexically_normal().string());
-#endif
-  if (built != nullptr) out.emplace_back(built);
-  out.emplace_back(module);
-  return out;
-}
-
 // The table a module's entry point gives, the module kept loaded for the
 // life of the process.
 template <typename Table>
 const Table* Load(const char* module, const char* built, const char* entry_name) {
-  std::string tried;
-  for (const std::string& path : Candidates(module, built)) {
-    if (path.find('/') != std::string::npos && ::access(path.c_str(), F_OK) != 0) continue;
-    // Lazy binding: FFmpeg brings a hundred libraries whose functions are
-    // mostly never called; resolving them all at once cost tens of ms.
-    void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* why = ::dlerror();
-      tried += std::string(tried.empty() ? "" : "; ") + (why != nullptr ? why : path);
-      continue;
-    }
-    using Entry = const Table* (*)(std::size_t);
-    auto entry = reinterpret_cast<Entry>(::dlsym(handle, entry_name));
-    const Table* table = entry != nullptr ? entry(sizeof(Table)) : nullptr;
-    if (table == nullptr) {
-      ::dlclose(handle);
-      throw LoadError("the FFmpeg module " + path + " does not match this program (rebuild it)");
-    }
-    return table;
+  void* address = nullptr;
+  try {
+    address = paths::LoadModuleEntry("the FFmpeg module", module, built, entry_name);
+  } catch (const paths::ModuleError& e) {
+    throw LoadError(e.what());
   }
-  throw LoadError(std::string("cannot load the FFmpeg module ") + module +
-                  (tried.empty() ? " (not found beside the program)" : ": " + tried));
+  using Entry = const Table* (*)(std::size_t);
+  const Table* table = reinterpret_cast<Entry>(address)(sizeof(Table));
+  if (table == nullptr)
+    throw LoadError(std::string("the FFmpeg module ") + module + " does not match this program (rebuild it)");
+  return table;
 }
 
 #ifdef QUARVEL_FFMPEG_MODULE_PATH
