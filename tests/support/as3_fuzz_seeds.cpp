@@ -457,10 +457,40 @@ As3FuzzSeed Workers() {
       false, 8);
 }
 
+As3FuzzSeed PlayerClasses() {
+  // The debugger's Trace, DRM, the stage's display state, Math.pow's whole
+  // exponents, fonts and auto-sized boxes settled by position and bounds.
+  return Seed("player_classes", [](As3Movie&, Script& s) {
+    s.Do(Class("flash.trace", "Trace"), "setLevel", {Get(Class("flash.trace", "Trace"), "METHODS"), 2});
+    s.Trace(Call(Class("flash.trace", "Trace"), "getLevel", {2}));
+    s.Trace(Get(Class("flash.net.drm", "DRMManager"), "isSupported"));
+    s.Let(1, Call(Class("flash.net.drm", "DRMManager"), "getDRMManager"));
+    s.Trace(Call(Class("flash.net.drm", "DRMManager"), "getDRMManager"));
+    s.Set(Get(kThis, "stage"), "displayState", "fullScreen");
+    s.Trace(Get(Get(kThis, "stage"), "displayState"));
+    s.Set(Get(kThis, "stage"), "displayState", "normal");
+    s.Trace(Call(Top("Math"), "pow", {1.0001, 30}));
+    s.Trace(Call(Top("Math"), "pow", {2, -1075}));
+    s.Trace(Get(Call(Class("flash.text", "Font"), "enumerateFonts", {true}), "length"));
+    s.Let(2, New("flash.text", "TextField"));
+    s.Set(L(2), "autoSize", "center");
+    s.Set(L(2), "text", "\u6F22\u5B57\u304B\u306A\u3002\u300Cwrapped\u300D");
+    s.Set(L(2), "wordWrap", true);
+    s.Set(L(2), "width", 30);
+    s.Trace(Get(L(2), "x"));
+    s.AddChild(L(2));
+    s.Trace(Call(L(2), "getBounds", {kThis}));
+    s.Trace(Call(L(2), "hitTestPoint", {5, 5, true}));
+    s.Set(L(2), "autoSize", "none");
+    s.Trace(Get(L(2), "height"));
+  });
+}
+
 }  // namespace
 
 std::vector<As3FuzzSeed> As3FuzzSeeds() {
-  return {BitmapNoise(), BitmapFilters(), Display3D(), Stage3D(), TextEngine(), TextFields(), Media(), Workers()};
+  return {BitmapNoise(), BitmapFilters(), Display3D(), Stage3D(), TextEngine(), TextFields(), Media(), Workers(),
+          PlayerClasses()};
 }
 
 }  // namespace quarvel::testing
