@@ -555,8 +555,9 @@ TEST(OptimizeOddImages, LargeRandomImagesShowTheSamePictures) {
 
 
 // A long animation of frames added by the build's rules from indexed pictures.
-std::unique_ptr<TGIFImage> Animation(int frames, int w, int h,
-                                     const std::function<void(int, std::vector<std::uint8_t>&, std::vector<Color>&)>& paint) {
+using Paint = std::function<void(int, std::vector<std::uint8_t>&, std::vector<Color>&)>;
+
+std::unique_ptr<TGIFImage> Animation(int frames, int w, int h, const Paint& paint) {
   AnimationAssembler assembler(4, true);
   std::vector<std::uint8_t> indices(std::size_t(w) * h);
   std::vector<Color> table(256);
@@ -570,6 +571,21 @@ std::unique_ptr<TGIFImage> Animation(int frames, int w, int h,
     assembler.Add(std::move(one));
   }
   return assembler.Finish();
+}
+
+// Noise in a new table every frame, frame n the same each time it is painted.
+void PaintNoise(int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
+  std::mt19937 rng{unsigned(n)};
+  for (auto& v : p) v = std::uint8_t(rng() % 256);
+  for (auto& c : t) c = Color{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
+}
+
+// A small block moving over a still screen 64 pixels wide.
+void PaintMovingBlock(int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
+  for (int i = 0; i < 256; ++i) t[std::size_t(i)] = Color{std::uint8_t(i), 40, std::uint8_t(255 - i)};
+  std::fill(p.begin(), p.end(), std::uint8_t(7));
+  for (int y = 10; y < 20; ++y)
+    for (int x = 0; x < 8; ++x) p[std::size_t(y) * 64 + (n % 56) + x] = std::uint8_t(200 + n % 3);
 }
 
 // Long animations are rewritten only when sample windows say it pays: not
@@ -589,12 +605,7 @@ TEST(OptimizeTrial, LongAnimationsAreRewrittenWhereSampleWindowsGain) {
   always.trial = false;
   ExpectSamePictures(*noise, OptimizeAnimation(*noise, always), "noise, no trial");
 
-  const auto block = Animation(80, 64, 48, [&](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
-    for (int i = 0; i < 256; ++i) t[std::size_t(i)] = Color{std::uint8_t(i), 40, std::uint8_t(255 - i)};
-    std::fill(p.begin(), p.end(), std::uint8_t(7));
-    for (int y = 10; y < 20; ++y)
-      for (int x = 0; x < 8; ++x) p[std::size_t(y) * 64 + (n % 56) + x] = std::uint8_t(200 + n % 3);
-  });
+  const auto block = Animation(80, 64, 48, PaintMovingBlock);
   const OptimizedFile rewritten = OptimizeAnimation(*block);
   EXPECT_TRUE(rewritten.rewritten);
   ExpectSamePictures(*block, rewritten, "moving block");
@@ -606,20 +617,11 @@ TEST(OptimizeTrial, LongAnimationsAreRewrittenWhereSampleWindowsGain) {
 // still screen) or not (noise), and for frames that never cover the screen
 // (the trial then plays every frame before its windows).
 TEST(OptimizeTrial, ReleasedFramesGiveTheFileOfFramesKeptWhole) {
-  const auto noise = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
-    std::mt19937 rng{unsigned(n)};
-    for (auto& v : p) v = std::uint8_t(rng() % 256);
-    for (auto& c : t) c = Color{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
-  };
-  const auto block = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
-    for (int i = 0; i < 256; ++i) t[std::size_t(i)] = Color{std::uint8_t(i), 40, std::uint8_t(255 - i)};
-    std::fill(p.begin(), p.end(), std::uint8_t(7));
-    for (int y = 10; y < 20; ++y)
-      for (int x = 0; x < 8; ++x) p[std::size_t(y) * 64 + (n % 56) + x] = std::uint8_t(200 + n % 3);
-  };
+  const Paint noise = PaintNoise;
+  const Paint block = PaintMovingBlock;
   struct Case {
     const char* what;
-    std::function<void(int, std::vector<std::uint8_t>&, std::vector<Color>&)> paint;
+    Paint paint;
     int w, h;
     bool partial;
   };
@@ -670,18 +672,8 @@ TEST(OptimizeTrial, ReleasedFramesGiveTheFileOfFramesKeptWhole) {
 // block moving over a still screen), from frames released and decoded again
 // meanwhile; a sink's error comes out of the call.
 TEST(OptimizeTrial, TheOwnFileIsHandedOverWhileTheRewriteIsTried) {
-  const auto noise = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
-    std::mt19937 rng{unsigned(n)};
-    for (auto& v : p) v = std::uint8_t(rng() % 256);
-    for (auto& c : t) c = Color{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
-  };
-  const auto block = [](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
-    for (int i = 0; i < 256; ++i) t[std::size_t(i)] = Color{std::uint8_t(i), 40, std::uint8_t(255 - i)};
-    std::fill(p.begin(), p.end(), std::uint8_t(7));
-    for (int y = 10; y < 20; ++y)
-      for (int x = 0; x < 8; ++x) p[std::size_t(y) * 64 + (n % 56) + x] = std::uint8_t(200 + n % 3);
-  };
-  using Paint = std::function<void(int, std::vector<std::uint8_t>&, std::vector<Color>&)>;
+  const Paint noise = PaintNoise;
+  const Paint block = PaintMovingBlock;
   for (const auto& [what, paint, rewritten] :
        {std::tuple<const char*, Paint, bool>{"noise", noise, false}, {"moving block", block, true}}) {
     SCOPED_TRACE(what);

@@ -58,6 +58,10 @@ class Errors : public As3 {
     Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("message")}); });
     Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "getStackTrace", 0); });
     c.Label(after).Op("returnvoid");
+    RunWithHandler(c);
+  }
+  // Runs `c` as the script, its labels "t".."e" guarded by the handler at "h".
+  void RunWithHandler(AbcCode& c) {
     const auto init = Fn(c);
     a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
     a.Script({.init = init});
@@ -148,13 +152,7 @@ TEST_F(Errors, ErrorTextsComeFromFlashsTable) {
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "getStackTrace", 0); });
   c.Label("after");
   c.Op("returnvoid");
-  const auto init = Fn(c);
-  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
-  a.Script({.init = init});
-  Machine m;
-  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
-  m.logSink = [this](const std::string& s) { logged.push_back(s); };
-  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  RunWithHandler(c);
   EXPECT_EQ(Traced(), "Error #1009: Cannot access a property or method of a null object reference.|"
                       "Error #1001: The method %1 is not implemented.|Error #5|Error #-1|true|3723|"
                       "RangeError: Error #3723: Invalid Context3D bounds. Context3D instance bounds must be contained "
