@@ -30,13 +30,11 @@ void SavePng(const gdi::Bitmap& picture, const std::string& path, const std::str
   image.format = PNG_FORMAT_RGB;
   // Encoded in memory, then written here: the library's own file writing
   // reports a full disk as "Write Error", without the cause.
-  png_alloc_size_t size = 0;
-  std::vector<std::uint8_t> bytes;
-  bool encoded = png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), w * 3, nullptr) != 0;
-  if (encoded) {
-    bytes.resize(size);
-    encoded = png_image_write_to_memory(&image, bytes.data(), &size, 0, rgb.data(), w * 3, nullptr) != 0;
-  }
+  // Into a buffer of the library's bound for the image: asking the size
+  // first would compress the picture twice.
+  png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
+  std::vector<std::uint8_t> bytes(size);
+  const bool encoded = png_image_write_to_memory(&image, bytes.data(), &size, 0, rgb.data(), w * 3, nullptr) != 0;
   if (!encoded) {
     std::string why = image.message;
     png_image_free(&image);
