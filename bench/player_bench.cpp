@@ -4,6 +4,9 @@
 // Heavy/ repeats this for the movies that cost Cairo the most, and
 // HeavyRedraw/ gives them a new background every frame, so that no whole
 // picture can be reused (kept pictures of single shapes still are).
+// RealworldAs3/ plays the first 60 frames of each real ActionScript 3 movie
+// of the shared folder at its own size: the player's part of the capture
+// that scripts/bench-as3 times whole (its "x_realtime" goal is 10).
 // Stage3D/QuadBatch draws a Starling-like frame on the software Stage3D.
 // Filters/Blur blurs a 400 x 300 picture of coloured (0) or white (1)
 // shapes, whose colour planes all equal its alpha, a new picture each time.
@@ -27,10 +30,12 @@
 namespace {
 
 const std::string kCorpus = std::string(QUARVEL_SHARED_DIR) + "/corpus";
+const std::string kRealworldAs3 = std::string(QUARVEL_SHARED_DIR) + "/realworld-as3";
 
-void RenderMovie(benchmark::State& state, const std::string& path, bool redrawAll = false) {
+void RenderMovie(benchmark::State& state, const std::string& path, bool redrawAll = false, int width = 550,
+                 int height = 400) {
   quarvel::player::FlashPlayer player;
-  player.SetSize(550, 400);
+  player.SetSize(width, height);
   player.SetMovie(path);
   if (player.ReadyState() != 4) {
     state.SkipWithError(player.LoadError().c_str());
@@ -201,6 +206,23 @@ const bool kRegistered = [] {
           ->MinTime(0.5)
           ->Unit(benchmark::kMillisecond);
     }
+  }
+  // The real ActionScript 3 movies at their own size: the player's share of
+  // a capture (scripts, drawing, the picture), without the writer behind it.
+  std::ifstream real(kRealworldAs3 + "/MANIFEST.tsv");
+  std::getline(real, line);
+  while (std::getline(real, line)) {
+    std::vector<std::string> cols;
+    std::istringstream fields(line);
+    for (std::string col; std::getline(fields, col, '\t');) cols.push_back(col);
+    if (cols.size() < 9 || cols[0].size() < 4 || cols[0].substr(cols[0].size() - 4) != ".swf") continue;
+    const int w = std::stoi(cols[7]), h = std::stoi(cols[8]);
+    benchmark::RegisterBenchmark(("RealworldAs3/" + cols[0]).c_str(),
+                                 [full = kRealworldAs3 + "/" + cols[0], w, h](benchmark::State& s) {
+                                   RenderMovie(s, full, false, w, h);
+                                 })
+        ->Iterations(60)
+        ->Unit(benchmark::kMillisecond);
   }
   return true;
 }();
