@@ -58,11 +58,13 @@ struct Plane {
   std::vector<float> v;
   Plane() = default;
   Plane(int width, int height) : w(width), h(height), v(static_cast<std::size_t>(width) * height, 0.0f) {}
-  // The size changed, the values left as they were: for a plane written whole.
+  // The size changed, the values left as they were: for a plane written
+  // whole. Its store only grows (growing within it would clear it again).
   void Resize(int width, int height) {
     w = width, h = height;
-    v.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    if (v.size() < Size()) v.resize(Size());
   }
+  std::size_t Size() const { return static_cast<std::size_t>(w) * static_cast<std::size_t>(h); }
   float At(int x, int y) const { return x < 0 || y < 0 || x >= w || y >= h ? 0.0f : v[static_cast<std::size_t>(y) * w + x]; }
   float& operator()(int x, int y) { return v[static_cast<std::size_t>(y) * w + x]; }
 };
@@ -236,14 +238,6 @@ void Blur(Plane& p, double bx, double by, int passes, double levels, bool clampE
 // the one pixel that blurs nothing.
 double ScaledBlur(double blur, double scale) { return (blur - 1) * scale + 1; }
 
-// The plane moved by (dx, dy) whole pixels.
-Plane Shift(const Plane& p, int dx, int dy) {
-  Plane out(p.w, p.h);
-  for (int y = 0; y < p.h; ++y)
-    for (int x = 0; x < p.w; ++x) out(x, y) = p.At(x - dx, y - dy);
-  return out;
-}
-
 struct Pixels {
   int w, h, stride;
   std::uint8_t* data;
@@ -323,51 +317,41 @@ Rgba GradientAt(const std::vector<std::pair<std::uint8_t, Rgba>>& g, double rati
   return g.back().second;
 }
 
-// Puts an effect layer (premultiplied colour per pixel) under or over the
-// source, as the filter's flags say.
-void Compose(Pixels& px, const std::vector<std::uint32_t>& effect, const Plane& source, const Filter& f, bool over) {
-  for (int y = 0; y < px.h; ++y) {
-    for (int x = 0; x < px.w; ++x) {
-      const std::uint32_t e = effect[static_cast<std::size_t>(y) * px.w + x];
-      const std::uint32_t s = px(x, y);
-      if (f.knockout || f.hideObject) {
-        // The effect alone, cut out of the object for a knockout.
-        const float keep = f.knockout && !f.inner ? 1.0f - source.At(x, y) : 1.0f;
-        px(x, y) = Scaled(e, keep);
-        continue;
-      }
-      px(x, y) = over ? Over(e, s) : Over(s, e);
-    }
-  }
-}
-
 std::uint32_t Premultiplied(Rgba c, float amount) {
   const float a = std::clamp(amount, 0.0f, 1.0f) * c.a;
   return Pack(a, c.r * a / 255.0f, c.g * a / 255.0f, c.b * a / 255.0f);
 }
 
-Plane AlphaOf(Pixels& px) {
-  Plane a(px.w, px.h);
+// The picture's alpha into `a`, which is written whole (so a plane kept
+// from call to call needs no clearing).
+void AlphaInto(Pixels& px, Plane& a) {
+  a.Resize(px.w, px.h);
   for (int y = 0; y < px.h; ++y)
     for (int x = 0; x < px.w; ++x) a(x, y) = Channel(px(x, y), 24) / 255.0f;
-  return a;
 }
 
+// The effect's layer is made and put down pixel by pixel: each pixel of it
+// meets only the same pixel of the picture. Planes are kept per thread.
 void ShadowOrGlow(Pixels& px, const Filter& f, double scale, bool clampEdges) {
-  const Plane source = AlphaOf(px);
-  Plane blurred = source;
-  Blur(blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
+  thread_local Plane source, copy;
+  AlphaInto(px, source);
+  // The object's own coverage is read again only inside it or to cut a
+  // knockout; otherwise its plane is blurred where it is.
+  Plane* blurred = &source;
+  if (f.inner || f.knockout) {
+    copy.Resize(px.w, px.h);
+    std::copy_n(source.v.begin(), source.Size(), copy.v.begin());
+    blurred = &copy;
+  }
+  Blur(*blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
   const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
   const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
-  // A glow (no distance) reads the blurred plane where it is.
-  const Plane shifted = dx != 0 || dy != 0 ? Shift(blurred, dx, dy) : Plane();
-  const Plane& moved = dx != 0 || dy != 0 ? shifted : blurred;
-  std::vector<std::uint32_t> effect(static_cast<std::size_t>(px.w) * px.h);
   for (int y = 0; y < px.h; ++y) {
     for (int x = 0; x < px.w; ++x) {
-      const float m = moved.At(x, y);
+      // The blurred plane moved by (dx, dy); a glow reads it where it is.
+      const float m = blurred->At(x - dx, y - dy);
       const float amount = static_cast<float>(f.inner ? source.At(x, y) * (1 - m) : m) * static_cast<float>(f.strength);
-      std::uint32_t& e = effect[static_cast<std::size_t>(y) * px.w + x];
+      std::uint32_t e;
       if (f.kind == Filter::Kind::kGradientGlow) {
         e = Premultiplied(GradientAt(f.gradient, std::clamp(amount, 0.0f, 1.0f) * 255.0), 1.0f);
       } else {
@@ -377,9 +361,17 @@ void ShadowOrGlow(Pixels& px, const Filter& f, double scale, bool clampEdges) {
         // Inside only: the object's coverage bounds the effect.
         e = Scaled(e, source.At(x, y));
       }
+      // Over the object when inner, else under it; alone, cut out of the
+      // object for an outer knockout.
+      std::uint32_t& s = px(x, y);
+      if (f.knockout || f.hideObject) {
+        const float keep = f.knockout && !f.inner ? 1.0f - source.At(x, y) : 1.0f;
+        s = Scaled(e, keep);
+      } else {
+        s = f.inner ? Over(e, s) : Over(s, e);
+      }
     }
   }
-  Compose(px, effect, source, f, f.inner);
 }
 
 // The blurred alpha sampled `distance` towards the light and away from it:
@@ -388,17 +380,19 @@ void ShadowOrGlow(Pixels& px, const Filter& f, double scale, bool clampEdges) {
 // and a knockout leaves it whole; an inner one shows over the object only;
 // an outer one lies under the object, and a knockout cuts the object out.
 void Bevel(Pixels& px, const Filter& f, double scale, bool clampEdges) {
-  const Plane source = AlphaOf(px);
-  Plane blurred = source;
+  thread_local Plane source, blurred;
+  AlphaInto(px, source);
+  blurred.Resize(px.w, px.h);
+  std::copy_n(source.v.begin(), source.Size(), blurred.v.begin());
   Blur(blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
   const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
   const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
-  const Plane toShadow = Shift(blurred, dx, dy), toLight = Shift(blurred, -dx, -dy);
   const bool full = f.onTop, inner = f.inner && !f.onTop;
   const bool alone = f.knockout || f.hideObject;
   for (int y = 0; y < px.h; ++y) {
     for (int x = 0; x < px.w; ++x) {
-      const float d = (toLight.At(x, y) - toShadow.At(x, y)) * static_cast<float>(f.strength);
+      // The blurred plane moved away from the light and towards it.
+      const float d = (blurred.At(x + dx, y + dy) - blurred.At(x - dx, y - dy)) * static_cast<float>(f.strength);
       std::uint32_t e;
       if (f.kind == Filter::Kind::kGradientBevel) {
         e = Premultiplied(GradientAt(f.gradient, std::clamp(0.5f + d / 2, 0.0f, 1.0f) * 255.0), 1.0f);
@@ -436,7 +430,7 @@ void BlurAll(Pixels& px, const Filter& f, double scale, bool clampEdges) {
   const Plane* blurred[4] = {&a, &r, &g, &b};
   for (int i = 0; i < 4; ++i) {
     for (int j = 0; j < i && blurred[i] == planes[i]; ++j)
-      if (std::memcmp(planes[j]->v.data(), planes[i]->v.data(), planes[i]->v.size() * sizeof(float)) == 0)
+      if (std::memcmp(planes[j]->v.data(), planes[i]->v.data(), planes[i]->Size() * sizeof(float)) == 0)
         blurred[i] = blurred[j];
   }
   for (int i = 0; i < 4; ++i)

@@ -339,6 +339,110 @@ TEST(Filters, DropShadowFallsAtItsAngleAndDistanceAndKnockoutHidesTheObject) {
   EXPECT_EQ(hidden->At(7, 10), 0u);
 }
 
+// Shadows and glows of one blurred, partly translucent shape, set against
+// each other: the shadow alone is the glow alone moved by the distance; an
+// outer knockout is that effect wherever the object was clear and nothing
+// where it was opaque; an inner glow leaves every clear pixel clear. The
+// object's own coverage must survive the blur for the last two.
+TEST(Filters, ShadowIsTheGlowMovedAndKnockoutsCutByTheUnblurredObject) {
+  const int w = 48, h = 40;
+  const auto shape = [](Surface& img) {
+    img.Fill(0, 0, 48, 40, 0);
+    img.Fill(14, 12, 30, 26, 0xFF3060A0);
+    img.Fill(20, 8, 24, 30, 0x80401020);  // translucent, premultiplied
+  };
+  const auto run = [&](Filter f) {
+    auto img = std::make_unique<Surface>(w, h);
+    shape(*img);
+    ApplyFilters(img->s, {f}, 1.0);
+    cairo_surface_flush(img->s);
+    return img;
+  };
+  Filter glow;
+  glow.kind = Filter::Kind::kGlow;
+  glow.color = {200, 40, 10, 255};
+  glow.blurX = glow.blurY = 5;
+  glow.strength = 1.5;
+  glow.passes = 2;
+  glow.hideObject = true;
+  Filter shadow = glow;
+  shadow.kind = Filter::Kind::kDropShadow;
+  shadow.angle = std::atan2(-2.0, 3.0);
+  shadow.distance = std::sqrt(13.0);  // (3, -2) pixels
+  const auto glowAlone = run(glow), shadowAlone = run(shadow);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int sx = x - 3, sy = y + 2;
+      const std::uint32_t moved = sx >= 0 && sy >= 0 && sx < w && sy < h ? glowAlone->At(sx, sy) : 0u;
+      ASSERT_EQ(shadowAlone->At(x, y), moved) << x << "," << y;
+    }
+
+  Filter knockout = glow;
+  knockout.hideObject = false;
+  knockout.knockout = true;
+  const auto knocked = run(knockout);
+  Surface object(w, h);
+  shape(object);
+  int clear = 0, nearby = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int a = object.Alpha(x, y);
+      if (a == 0) {
+        ++clear;
+        if (glowAlone->At(x, y) != 0) ++nearby;
+        EXPECT_EQ(knocked->At(x, y), glowAlone->At(x, y)) << x << "," << y;
+      }
+      if (a == 255) {
+        EXPECT_EQ(knocked->At(x, y), 0u) << x << "," << y;
+      }
+    }
+  EXPECT_GT(nearby, 100);  // the glow did reach clear pixels
+  EXPECT_GT(clear, nearby);
+
+  Filter inner = glow;
+  inner.hideObject = false;
+  inner.inner = true;
+  const auto inside = run(inner);
+  int lit = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (object.Alpha(x, y) == 0) {
+        EXPECT_EQ(inside->At(x, y), 0u) << x << "," << y;
+      }
+      if (inside->At(x, y) != object.At(x, y)) ++lit;
+    }
+  EXPECT_GT(lit, 20);  // the inner edges took the glow
+}
+
+// The working planes are kept from picture to picture: filtering a large
+// picture, then a small one, then one of a third size gives what a thread
+// that never filtered before gives.
+TEST(Filters, PlanesKeptFromALargerPictureChangeNoResult) {
+  const auto filterAt = [](int w, int h, Filter::Kind kind) {
+    Surface img(w, h);
+    img.Fill(0, 0, w, h, 0);
+    img.Fill(w / 4, h / 4, 3 * w / 4, 3 * h / 4, 0xFFC08020);
+    Filter f;
+    f.kind = kind;
+    f.blurX = f.blurY = 4;
+    f.distance = 3;
+    f.inner = kind == Filter::Kind::kBevel;
+    f.passes = 1;
+    ApplyFilters(img.s, {f}, 1.0);
+    cairo_surface_flush(img.s);
+    const auto* d = cairo_image_surface_get_data(img.s);
+    return std::vector<std::uint8_t>(d, d + cairo_image_surface_get_stride(img.s) * h);
+  };
+  for (const Filter::Kind kind : {Filter::Kind::kDropShadow, Filter::Kind::kBevel, Filter::Kind::kBlur}) {
+    std::vector<std::vector<std::uint8_t>> reused, fresh;
+    for (const auto& [w, h] : {std::pair{90, 70}, std::pair{20, 16}, std::pair{41, 33}})
+      reused.push_back(filterAt(w, h, kind));
+    for (const auto& [w, h] : {std::pair{90, 70}, std::pair{20, 16}, std::pair{41, 33}})
+      std::thread([&, w = w, h = h] { fresh.push_back(filterAt(w, h, kind)); }).join();
+    EXPECT_EQ(reused, fresh) << static_cast<int>(kind);
+  }
+}
+
 // A hard bevel (no blur) on an opaque red 10 x 10 square at 10..19: the light
 // from the top left puts white on the top-left edges, black on the others.
 TEST(Filters, BevelLightsEdgesByAngleAndPlacesItselfByType) {
