@@ -3,12 +3,14 @@
 // the same frames.
 
 #include <benchmark/benchmark.h>
+#include <gif_lib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 #include "capture/frame_store.h"
@@ -153,6 +155,102 @@ BENCHMARK(BM_FastLzwPhoto)->Unit(benchmark::kMillisecond);
 // A flat frame (gradient background, a few shapes): long runs of one index.
 void BM_FastLzwFlat(benchmark::State& state) { TimeFastLzw(state, ReducedIndices(SyntheticFrame(3))); }
 BENCHMARK(BM_FastLzwFlat)->Unit(benchmark::kMillisecond);
+
+// The frames of a real GIF, the file named by QUARVEL_BENCH_GIF (one the
+// writer made, e.g. by `quarvel-cli convert`): each frame's indices, read by
+// giflib, encoded again, and the code stream checked against the file's.
+struct FileFrame {
+  std::vector<std::uint8_t> indices;
+  int code_width = 8;
+  std::vector<std::uint8_t> image_data;  // minimum code size, sub-blocks, terminator
+};
+
+std::vector<FileFrame> ReadFileFrames(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+  std::vector<FileFrame> frames;
+  if (file.size() < 13) return frames;
+  // The blocks, for each frame's code stream and table width.
+  std::size_t p = 13;
+  int global_bits = 0;
+  if (file[10] & 0x80) {
+    global_bits = (file[10] & 7) + 1;
+    p += std::size_t(3) << global_bits;
+  }
+  const auto skip_sub_blocks = [&] {
+    while (p < file.size() && file[p] != 0) p += file[p] + 1u;
+    ++p;
+  };
+  while (p < file.size() && file[p] != 0x3B) {
+    const std::uint8_t block = file[p++];
+    if (block == 0x21) {
+      ++p;
+      skip_sub_blocks();
+    } else if (block == 0x2C && p + 9 <= file.size()) {
+      const std::uint8_t packed = file[p + 8];
+      p += 9;
+      FileFrame f;
+      f.code_width = global_bits > 0 ? global_bits : 8;
+      if (packed & 0x80) {
+        f.code_width = (packed & 7) + 1;
+        p += std::size_t(3) << f.code_width;
+      }
+      const std::size_t start = p++;
+      skip_sub_blocks();
+      if (p > file.size()) return {};
+      f.image_data.assign(file.begin() + std::ptrdiff_t(start), file.begin() + std::ptrdiff_t(p));
+      frames.push_back(std::move(f));
+    } else {
+      return {};
+    }
+  }
+  int error = 0;
+  GifFileType* gif = DGifOpenFileName(path, &error);
+  if (gif == nullptr) return {};
+  if (DGifSlurp(gif) == GIF_OK && std::size_t(gif->ImageCount) == frames.size()) {
+    for (int i = 0; i < gif->ImageCount; ++i) {
+      const SavedImage& image = gif->SavedImages[i];
+      frames[std::size_t(i)].indices.assign(
+          image.RasterBits, image.RasterBits + std::size_t(image.ImageDesc.Width) * std::size_t(image.ImageDesc.Height));
+    }
+  } else {
+    frames.clear();
+  }
+  DGifCloseFile(gif, &error);
+  return frames;
+}
+
+void BM_FastLzwFileFrames(benchmark::State& state) {
+  const char* path = std::getenv("QUARVEL_BENCH_GIF");
+  if (path == nullptr) {
+    state.SkipWithError("QUARVEL_BENCH_GIF names no GIF file");
+    return;
+  }
+  const std::vector<FileFrame> frames = ReadFileFrames(path);
+  if (frames.empty()) {
+    state.SkipWithError("not a GIF file the benchmark reads");
+    return;
+  }
+  gif::TFastLZWEncoder encoder;
+  std::vector<gif::TStream> out(frames.size());
+  std::size_t pixels = 0;
+  for (auto _ : state) {
+    pixels = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      out[i].clear();
+      encoder.Encode(out[i], frames[i].code_width, frames[i].indices.data(), frames[i].indices.size());
+      pixels += frames[i].indices.size();
+    }
+  }
+  for (std::size_t i = 0; i < frames.size(); ++i)
+    if (out[i] != frames[i].image_data) {
+      state.SkipWithError(("frame " + std::to_string(i) + " is not encoded as in the file").c_str());
+      return;
+    }
+  state.SetItemsProcessed(std::int64_t(state.iterations()) * std::int64_t(pixels));
+  state.SetLabel(std::to_string(frames.size()) + " frames of " + path);
+}
+BENCHMARK(BM_FastLzwFileFrames)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 void BM_ReduceToPalette(benchmark::State& state) {
   const gif::TDitherMethod dither = state.range(0) ? gif::dtFloydSteinberg : gif::dtNearest;

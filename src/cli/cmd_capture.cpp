@@ -67,7 +67,7 @@ std::string StoppedScriptsWarning(const std::string& movie, const player::FlashP
 bool RecordsSound(const CaptureOptions& options) { return SoundQualityIndex(options.sound) >= 0; }
 
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
-                         capture::FrameCache* keep, bool kept_only) {
+                         capture::FrameCache* keep, bool kept_only, const std::function<void()>& started) {
   CheckMovieFile(movie);
   // Opened once, for its header and its fit, then handed to the player,
   // which would otherwise read and expand the file again.
@@ -204,7 +204,10 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   record.movie = movie;
   record.sound = sound_index >= 0 ? options.sound : "";
   record.alpha = options.transparent;
-  cb.started = [&] { WriteCaptureRecord(record); };
+  cb.started = [&] {
+    WriteCaptureRecord(record);
+    if (started) started();
+  };
   if (keep != nullptr)
     cb.stored = [keep, kept_only, alpha = options.transparent](long long n, const gdi::Bitmap& picture) {
       bool kept = false;
@@ -229,14 +232,14 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
 
   RemoveCaptureRecord();
   progress.Begin("capture", estimate);
-  const auto started = std::chrono::steady_clock::now();
+  const auto began = std::chrono::steady_clock::now();
   try {
     session.Run(movie);
   } catch (...) {
     finish_record(false);
     throw;
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   if (session.EndReason() == capture::CaptureEnd::ceStopRequested && CaptureStopRequested()) NoteCaptureCutShort();
   finish_record(true);
   if (!recording_failure.empty()) {

@@ -461,10 +461,16 @@ long long ConvertToAvi(const std::string& movie, const std::string& out, const C
     // Made on the writer's thread (it loads FFmpeg), ended after it.
     std::optional<avi::TAviWriter_2> writer;
     gif::BackgroundJob appender;
-    appender.Start([&] { AppendCapturedFrames(kept, writer, save, options, scratch); });
+    // Started once the capture has made its threads: a thread started while
+    // FFmpeg loads waits for the load to end.
+    bool appending = false;
+    const auto start_appender = [&] {
+      appender.Start([&] { AppendCapturedFrames(kept, writer, save, options, scratch); });
+      appending = true;
+    };
     CaptureResult captured;
     try {
-      captured = RunCapture(movie, capture, progress, &kept, kept_only);
+      captured = RunCapture(movie, capture, progress, &kept, kept_only, start_appender);
     } catch (...) {
       // The writer stops at the frame it waits for; the capture's failure is the one to report.
       kept.Abandon();
@@ -474,6 +480,7 @@ long long ConvertToAvi(const std::string& movie, const std::string& out, const C
       }
       throw;
     }
+    if (!appending) start_appender();
     kept.Close(captured.frames);
     frames = captured.frames;
     // Ctrl-C ended the capture; the frames so far are written.

@@ -69,9 +69,12 @@ struct CaptureResult {
 // With `keep`, the stored pictures also go there, as far as its budget allows.
 // With `kept_only` too, a picture kept there gets no frame file: for a
 // working folder that goes when the run ends, whose only reader is the
-// writer that takes the pictures from `keep`.
+// writer that takes the pictures from `keep`. `started` is called once the
+// capture has made its threads, before the movie loads: the time to start
+// threads of the writer's own, and a module load that would hold them up.
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
-                         capture::FrameCache* keep = nullptr, bool kept_only = false);
+                         capture::FrameCache* keep = nullptr, bool kept_only = false,
+                         const std::function<void()>& started = {});
 
 struct FrameOptions {
   std::optional<int> frame;       // 1-based

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "avi/avi_writer.h"
 #include "capture/frame_cache.h"
@@ -242,17 +241,10 @@ int RunInvocation(Invocation& call) {
       return ConvertToAvi(movie, output, conv_cap, conv_avi, progress, throwaway_folder);
     }
     // Video writers need FFmpeg (and so may the recording): its hundred
-    // libraries load on another thread while the capture starts.
-    std::jthread preload;
-    if (ext != ".mp3")
-      preload = std::jthread([] {
-        try {
-          ffmpeg::Av();
-        } catch (const ffmpeg::LoadError&) {
-          // Reported where FFmpeg is used.
-        }
-      });
-    CaptureResult r = RunCapture(movie, conv_cap, progress);
+    // libraries load on another thread while the movie loads and plays.
+    std::function<void()> load_ffmpeg;
+    if (ext != ".mp3") load_ffmpeg = ffmpeg::LoadAhead;
+    CaptureResult r = RunCapture(movie, conv_cap, progress, nullptr, false, load_ffmpeg);
     // Ctrl-C ended the capture; the frames so far are written.
     ResetCaptureStop();
     const StoreInfo store{r.frames, r.latency, true, conv_cap.transparent};

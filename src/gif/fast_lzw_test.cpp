@@ -1,8 +1,11 @@
 // The fast encoder against the plain TLZWEncoder: the same bytes.
 #include "gif/fast_lzw.h"
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 
 namespace quarvel::gif {
@@ -107,6 +110,70 @@ TEST(FastLZW, RunsGiveTheSameBytesThroughClearsAndLimits) {
     TStream again;
     fast.Encode(again, 8, c.pixels.data(), c.pixels.size());
     EXPECT_EQ(again, want) << c.name;
+  }
+}
+
+// The pixels giflib reads back from the image data `data` of a one-frame
+// GIF of `width` x `height` with a global table of 2^code_width entries.
+std::vector<std::uint8_t> GiflibDecode(const TStream& data, int code_width, int width, int height) {
+  TStream file{'G', 'I', 'F', '8', '9', 'a', std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
+               std::uint8_t(height >> 8), std::uint8_t(0x80 | (code_width - 1)), 0, 0};
+  file.resize(file.size() + 3 * (std::size_t(1) << code_width), 0);
+  file.insert(file.end(), {0x2C, 0, 0, 0, 0, std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
+                           std::uint8_t(height >> 8), 0});
+  file.insert(file.end(), data.begin(), data.end());
+  file.push_back(0x3B);
+  struct Source {
+    const TStream* bytes;
+    std::size_t at = 0;
+  } source{&file};
+  const auto read = [](GifFileType* gif, GifByteType* out, int n) {
+    auto* src = static_cast<Source*>(gif->UserData);
+    const std::size_t take = std::min(std::size_t(n), src->bytes->size() - src->at);
+    std::memcpy(out, src->bytes->data() + src->at, take);
+    src->at += take;
+    return int(take);
+  };
+  int error = 0;
+  GifFileType* gif = DGifOpen(&source, read, &error);
+  if (gif == nullptr) return {};
+  std::vector<std::uint8_t> pixels;
+  if (DGifSlurp(gif) == GIF_OK && gif->ImageCount == 1)
+    pixels.assign(gif->SavedImages[0].RasterBits, gif->SavedImages[0].RasterBits + std::size_t(width) * height);
+  DGifCloseFile(gif, &error);
+  return pixels;
+}
+
+// giflib, the decoder most programs use, reads back every picture: the
+// narrowest and widest codes, a table filled and cleared many times, clears
+// that fall on the pixel a run ends with, and runs far past the longest
+// string the table holds.
+TEST(FastLZW, GiflibReadsBackTheAwkwardCases) {
+  std::mt19937 rng(31);
+  TFastLZWEncoder fast;
+  struct Case {
+    const char* name;
+    int code_width, width, height;
+    std::vector<std::uint8_t> pixels;
+  };
+  std::vector<Case> cases;
+  const auto add = [&](const char* name, int code_width, int width, int height, auto pixel) {
+    Case c{name, code_width, width, height, std::vector<std::uint8_t>(std::size_t(width) * height)};
+    for (std::size_t i = 0; i < c.pixels.size(); ++i) c.pixels[i] = std::uint8_t(pixel(i));
+    cases.push_back(std::move(c));
+  };
+  add("one pixel of a two-entry table", 1, 1, 1, [](std::size_t) { return 1; });
+  add("1-bit noise", 1, 600, 500, [&](std::size_t) { return rng() & 1; });
+  add("8-bit noise, the table full every few thousand pixels", 8, 700, 600, [&](std::size_t) { return rng() & 0xFF; });
+  add("one value", 8, 1000, 900, [](std::size_t) { return 200; });
+  add("long runs of 4-bit values", 4, 997, 601, [&](std::size_t i) { return (i / (1 + i % 5000)) & 15; });
+  add("runs that cross clears", 8, 640, 480, [&](std::size_t i) { return (i / 4093) % 3 == 0 ? 9 : int(rng() & 0xFF); });
+  add("a ramp of every value", 8, 256, 300, [](std::size_t i) { return i % 256; });
+  for (const Case& c : cases) {
+    TStream data;
+    fast.Encode(data, c.code_width, c.pixels.data(), c.pixels.size());
+    EXPECT_EQ(data[0], std::max(c.code_width, 2)) << c.name;
+    EXPECT_EQ(GiflibDecode(data, c.code_width, c.width, c.height), c.pixels) << c.name;
   }
 }
 

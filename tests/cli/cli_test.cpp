@@ -151,6 +151,49 @@ TEST(CliStartup, ABrokenCommandModuleIsNamed) {
   EXPECT_NE(err.find(module.string() + " does not match this program"), std::string::npos) << err;
 }
 
+// FFmpeg loads on a thread of its own while the movie plays: a module that
+// does not load fails the writer that needs it, named, and nothing else.
+TEST(CliStartup, AnFfmpegModuleLoadedAheadThatFailsIsNamedByTheWriter) {
+  CliRunner cli("broken-ffmpeg");
+  for (const char* file : {"quarvel-cli", "libquarvel_cli_commands.so"})
+    fs::copy_file(std::string(QUARVEL_BINARY_DIR) + "/src/cli/" + file, cli.Folder() / file);
+  const fs::path module = cli.Folder() / "libquarvel_ffmpeg.so";
+  std::ofstream(module) << "not a shared object";
+  auto convert = [&](const std::string& movie, const std::string& out) {
+    const fs::path err = cli.Folder() / "err.txt";
+    const std::string cmd = "env -u QUARVEL_HOME " + ShellQuote((cli.Folder() / "quarvel-cli").string()) +
+                            " -q convert " + ShellQuote(movie) + " " + ShellQuote((cli.Folder() / out).string()) +
+                            " --latency 100 --duration 300 --size 110x80 --sound none >/dev/null 2>" +
+                            ShellQuote(err.string()) + " </dev/null";
+    const int raw = std::system(cmd.c_str());
+    return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(err));
+  };
+  // The AVI writer loads it on its own thread, the other video writers ahead of their need.
+  for (const std::string out : {"out.avi", "out.mkv"}) {
+    auto [status, err] = convert(SampleMovie(), out);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(err.find("cannot load the FFmpeg module libquarvel_ffmpeg.so"), std::string::npos) << out << err;
+    EXPECT_NE(err.find(module.string()), std::string::npos) << out << err;
+    EXPECT_FALSE(fs::exists(cli.Folder() / out)) << out;
+  }
+  // A GIF needs no FFmpeg.
+  auto [status, err] = convert(SampleMovie(), "out.gif");
+  EXPECT_EQ(status, 0) << err;
+  // A movie that does not open fails before any writer has loaded it.
+  const fs::path text = cli.Folder() / "notes.swf";
+  std::ofstream(text) << "just some words, not a movie";
+  const fs::path log = cli.Folder() / "ld.txt";
+  const std::string cmd = "env -u QUARVEL_HOME LD_DEBUG=libs " +
+                          ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli") + " -q convert " +
+                          ShellQuote(text.string()) + " " + ShellQuote((cli.Folder() / "notes.avi").string()) +
+                          " >/dev/null 2>" + ShellQuote(log.string()) + " </dev/null";
+  const int raw = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1);
+  const std::string loaded = ReadText(log);
+  EXPECT_NE(loaded.find("not a SWF file"), std::string::npos) << loaded;
+  EXPECT_EQ(loaded.find("libavcodec"), std::string::npos);
+}
+
 TEST(CliErrors, BadInputsExitWithOneAndNameTheProblem) {
   CliRunner cli("errors");
   const std::string missing = (cli.Folder() / "missing.swf").string();

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "platform/paths/modules.h"
 
@@ -66,6 +67,22 @@ const FormatApi& Avf() {
   const FormatApi* api = Load<FormatApi>(kFormatModule, kBuiltFormatModule, "quarvel_ffmpeg_format_api");
   g_format_api.store(api, std::memory_order_release);
   return *api;
+}
+
+void LoadAhead() {
+  if (Loaded()) return;
+  static std::once_flag started;
+  std::call_once(started, [] {
+    // Av() on any thread waits for it through the table's lock; an error is
+    // met again there, by whoever needs the table, and reported with the
+    // module's name.
+    std::thread([] {
+      try {
+        Av();
+      } catch (const LoadError&) {
+      }
+    }).detach();
+  });
 }
 
 void SetLogLevel(int level) {

@@ -74,6 +74,13 @@ const Api& Av();
 // libavformat's table; the first call loads its module. Throws LoadError.
 const FormatApi& Avf();
 
+// Starts loading the codec module on a thread of its own, unless it is
+// loaded or being loaded, and returns at once; Av() then waits for that
+// load and throws its error, if any. While a module loads, the C library's
+// loader holds the lock every new thread's start takes: make the threads the
+// work needs first, then call this.
+void LoadAhead();
+
 // FFmpeg's log level, set now when the module is loaded, else when it is.
 void SetLogLevel(int level);
 
