@@ -459,39 +459,6 @@ void SetColor(RenderContext& c, Rgba col, const ColorTransform& cx) {
   cairo_set_source_rgba(c.cr, t.r / 255.0, t.g / 255.0, t.b / 255.0, t.a / 255.0);
 }
 
-void FillGlyphSampled(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
-                      Rgba color) {
-  if (!Invertible(m)) return;
-  cairo_t* cr = c.cr;
-  // Cairo's fast converter counts samples on the same 4 x 4 grid but takes
-  // an edge as crossing a cell where it enters it, as if each sample sat at
-  // the cell's far corner: the outline moved by an eighth of a pixel puts
-  // the samples at the centres. A zero-area diagonal keeps straight outlines
-  // off Cairo's exact-area path for boxes.
-  cairo_matrix_t shifted = m;
-  shifted.x0 += 0.125;
-  shifted.y0 += 0.125;
-  const cairo_antialias_t was = cairo_get_antialias(cr);
-  cairo_set_antialias(cr, CAIRO_ANTIALIAS_FAST);
-  cairo_identity_matrix(cr);
-  SetColor(c, color, cx);
-  const std::size_t fillCount = std::min(layer.fillPaths.size(), layer.fills.size());
-  for (std::size_t i = 0; i < fillCount; ++i) {
-    const auto& edges = layer.fillPaths[i];
-    if (edges.empty()) continue;
-    cairo_set_fill_rule(cr, layer.fills[i].nonZero ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
-    cairo_new_path(cr);
-    AddPath(cr, edges, false, &shifted);
-    double x = edges.front().x0, y = edges.front().y0;
-    ToDevice(shifted, x, y);
-    cairo_move_to(cr, x, y);
-    cairo_line_to(cr, x + 1.0 / 64, y + 1.0 / 64);
-    cairo_close_path(cr);
-    cairo_fill(cr);
-  }
-  cairo_set_antialias(cr, was);
-}
-
 void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
                const Rgba* textColor, KeptFills* kept) {
   if (!Invertible(m)) return;

@@ -55,10 +55,4 @@ class KeptFills {
 void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
                const Rgba* textColor = nullptr, KeptFills* kept = nullptr);
 
-// Fills a glyph's outlines under `m` in `color` as Flash's high quality
-// samples them: 16 points a pixel, at the centres of a 4 x 4 grid, so each
-// pixel takes one of 17 coverages.
-void FillGlyphSampled(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
-                      Rgba color);
-
 }  // namespace quarvel::player

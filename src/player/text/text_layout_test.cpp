@@ -563,65 +563,6 @@ TEST(TextRender, EmbeddedGlyphsStartOnTheQuarterPixelGrid) {
   EXPECT_EQ(ink(14, 12), 255);
 }
 
-// At high quality Flash covers a pixel by 16 samples at the centres of a
-// 4 x 4 grid, so a glyph's edge pixels take one of 17 shades: a triangle with
-// a slanted side and edges off the pixel grid, against the same sampling
-// written here. Advanced anti-aliasing is smoother than that.
-TEST(TextRender, EmbeddedGlyphsTakeSixteenSamplesAPixel) {
-  auto font = std::make_shared<FontDef>();
-  font->id = 9;
-  font->name = "Triangles";
-  font->ascent = 768;  // 15 pixels at size 20: the baseline at 17
-  font->descent = 256;
-  // (100, 0), (800, 0), (100, -700) in font units: 20/1024 pixel each.
-  const double u = 20.0 / 1024;
-  Glyph g;
-  ShapeLayer layer;
-  layer.fills.push_back(FillStyle{});
-  layer.fillPaths.push_back({Edge{100, 0, 0, 0, 800, 0}, Edge{800, 0, 0, 0, 100, -700}, Edge{100, -700, 0, 0, 100, 0}});
-  g.shape.layers.push_back(layer);
-  g.shape.extent = player::Extent{100, -700, 800, 0};
-  g.advance = 900;
-  font->glyphs = {g};
-  font->codes = {'A'};
-  MovieLibrary lib;
-  lib.characters[9] = font;
-  TextField field;
-  field.SetLibrary(&lib);
-  field.SetWidth(80);
-  field.SetHeight(40);
-  field.EditOpts().embedFonts = true;
-  FormatPatch p;
-  p.font = "Triangles";
-  p.size = 20;
-  p.color = 0x000000;
-  field.SetNewFormat(p);
-  field.SetText("A");
-  const double ox = 2 + 100 * u, oy = 17, side = 700 * u;
-  auto inside = [&](double x, double y) { return x > ox && y < oy && (x - ox) + (oy - y) < side; };
-  const auto px = Draw(*field.Look());
-  int edges = 0;
-  for (int y = 0; y < 24; ++y) {
-    for (int x = 0; x < 20; ++x) {
-      int samples = 0;
-      for (int j = 0; j < 4; ++j) {
-        for (int i = 0; i < 4; ++i) samples += inside(x + (i + 0.5) / 4, y + (j + 0.5) / 4);
-      }
-      const int ink = 255 - static_cast<int>(px[y * 100 + x] & 0xFF);
-      EXPECT_NEAR(ink, std::min(255, samples * 16), 1) << x << "," << y;
-      edges += samples > 0 && samples < 16;
-    }
-  }
-  EXPECT_GT(edges, 20);
-  field.EditOpts().antiAliasType = "advanced";
-  const auto smooth = Draw(*field.Look());
-  int offGrid = 0;
-  for (int y = 0; y < 24; ++y) {
-    for (int x = 0; x < 20; ++x) offGrid += (255 - static_cast<int>(smooth[y * 100 + x] & 0xFF)) % 16 > 1;
-  }
-  EXPECT_GT(offGrid, 5);
-}
-
 // The underline is one pixel row, half the line's descent below the
 // baseline: 17.6 + 3.9 / 2 falls in row 19. It runs under the spaces after
 // a word too.

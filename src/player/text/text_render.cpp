@@ -31,10 +31,9 @@ void DrawGlyphs(RenderContext& c, const FontDef& font, const Glyphs& glyphs, dou
 }
 
 // A run's glyphs filled on c.cr, in field pixels under `pm`. With `grid`
-// set, each glyph's origin moves to the nearest 1/grid of a device pixel;
-// `sampled` fills embedded glyphs on Flash's 16 samples a pixel.
+// set, each glyph's origin moves to the nearest 1/grid of a device pixel.
 void FillRun(RenderContext& c, const text::GlyphRun& run, double ox, double baseline, const cairo_matrix_t& pm,
-             const ColorTransform& cx, Rgba color, int grid, bool sampled) {
+             const ColorTransform& cx, Rgba color, int grid) {
   cairo_t* cr = c.cr;
   auto glyphMatrix = [&](double x, double scale) {
     cairo_matrix_t gm;
@@ -53,10 +52,7 @@ void FillRun(RenderContext& c, const text::GlyphRun& run, double ox, double base
     for (const auto& g : run.glyphs) {
       if (g.index >= font.glyphs.size()) continue;
       const cairo_matrix_t full = glyphMatrix(g.x, s);
-      for (const auto& layer : font.glyphs[g.index].shape.layers) {
-        if (sampled) FillGlyphSampled(c, layer, full, cx, color);
-        else DrawLayer(c, layer, full, cx, &color);
-      }
+      for (const auto& layer : font.glyphs[g.index].shape.layers) DrawLayer(c, layer, full, cx, &color);
     }
     return;
   }
@@ -234,16 +230,13 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
   const int grid = aliased && !look.advancedAntiAlias          ? 0
                    : c.options.quality == Quality::qMedium ? 2
                                                            : 4;
-  // Normal anti-aliasing at high quality is that sampling itself; advanced
-  // anti-aliasing is smoother.
-  const bool sampled = grid == 4 && !look.advancedAntiAlias && !c.mask;
   for (const text::GlyphRun& run : l.runs) {
     if (run.y < firstTop - 0.01 || run.y > lastBaseline + 0.01) continue;
     const double baseline = oy + run.y;
     const Rgba color = rgba(run.color);
     {
       const SmoothText smooth(cr, !run.face.embedded || look.advancedAntiAlias);
-      FillRun(c, run, ox, baseline, pm, cx, color, run.face.embedded ? grid : 0, sampled);
+      FillRun(c, run, ox, baseline, pm, cx, color, run.face.embedded ? grid : 0);
     }
     cairo_set_matrix(cr, &pm);
     if (run.underline && run.x1 > run.x0) DrawUnderline(c, run, ox, baseline, pm, cx, color);
