@@ -31,6 +31,7 @@ void Machine::Prepare(Method* m) {
       if (in.Info().operands[0] == Operand::kBranch) m->targets[i] = static_cast<std::int32_t>(code->IndexAt(in.args[0]));
     }
     m->code = std::move(code);
+    BindReceiverSlots(m, f, *body);
   } catch (const AbcError& e) {
     if (e.FlashId()) {
       std::string text = e.FlashMessage();
@@ -63,6 +64,35 @@ void Machine::Prepare(Method* m) {
   }
   m->catchTraits.resize(body->exceptions.size());
   m->prepared = true;
+}
+
+// Flash's verifier knows register 0 of a class's method as an instance of
+// that class, and binds a fixed name read or written on it to the class's
+// own trait. Only slots differ from a look-up on the object (methods and
+// accessors dispatch to the object's overrides either way); this is the one
+// place where verification, not the object, fixes a name's binding.
+void Machine::BindReceiverSlots(Method* m, const AbcFile& f, const MethodBody& body) {
+  m->receiverSlots.clear();
+  Class* owner = m->owner;
+  if (!owner || !owner->unit || owner->isInterface) return;
+  const std::vector<bool> onReceiver = ReceiverIsRegister0(f, body, *m->code);
+  if (onReceiver.empty()) return;
+  bool any = false;
+  std::vector<std::int32_t> slots(onReceiver.size(), -1);
+  for (std::size_t i = 0; i < onReceiver.size(); ++i) {
+    if (!onReceiver[i]) continue;
+    const Instruction& in = m->code->instructions[i];
+    const Multiname& mn = f.pool.multinames[in.args[0]];
+    if (mn.HasRuntimeName() || mn.HasRuntimeNamespace() || mn.IsAttribute() || mn.kind == MultinameKind::kTypeName)
+      continue;
+    const Binding* b = FindBinding(&owner->instance, ResolveName(*m->unit, in.args[0], nullptr, nullptr));
+    if (!b || b->kind != Binding::Kind::kSlot) continue;
+    // A constant is written by name, which refuses it outside initialisers.
+    if (b->isConst && static_cast<Op>(in.code) == Op::kSetProperty) continue;
+    slots[i] = static_cast<std::int32_t>(b->slot);
+    any = true;
+  }
+  if (any) m->receiverSlots = std::move(slots);
 }
 
 ScopeChain* Machine::ChainWith(ScopeChain* outer, const Value* scopes, std::size_t count, std::uint64_t withMask) {
