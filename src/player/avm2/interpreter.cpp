@@ -30,6 +30,7 @@ void Machine::Prepare(Method* m) {
       const Instruction& in = code->instructions[i];
       if (in.Info().operands[0] == Operand::kBranch) m->targets[i] = static_cast<std::int32_t>(code->IndexAt(in.args[0]));
     }
+    CheckMethodUses(*m->unit, *code, body->codeOffset);
     m->code = std::move(code);
     BindReceiverSlots(m, f, *body);
   } catch (const AbcError& e) {
@@ -64,6 +65,22 @@ void Machine::Prepare(Method* m) {
   }
   m->catchTraits.resize(body->exceptions.size());
   m->prepared = true;
+}
+
+// A method body belongs to one place: newfunction of a class's method, or
+// callstatic of a method nothing declared, is corrupt code to Flash's
+// verifier.
+void Machine::CheckMethodUses(const AbcUnit& u, const DecodedCode& code, std::size_t codeOffset) {
+  for (const Instruction& in : code.instructions) {
+    const auto op = static_cast<Op>(in.code);
+    if (op != Op::kNewFunction && op != Op::kCallStatic) continue;
+    const Method* target = in.args[0] < u.methods.size() ? u.methods[in.args[0]].get() : nullptr;
+    const bool misused = op == Op::kNewFunction ? target && target->owner : !target;
+    if (misused)
+      throw AbcError(std::string(in.Info().name) + " of method " + std::to_string(in.args[0]) +
+                         (op == Op::kNewFunction ? ", a class's" : ", declared nowhere"),
+                     codeOffset + in.offset, 1107, "The ABC data is corrupt, attempt to read out of bounds.");
+  }
 }
 
 // Flash's verifier knows register 0 of a class's method as an instance of

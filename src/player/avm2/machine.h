@@ -678,6 +678,7 @@ class Machine {
   void SettlePendingInterfaces();
   Name ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
   void BindReceiverSlots(Method* m, const AbcFile& f, const MethodBody& body);
+  void CheckMethodUses(const AbcUnit& u, const DecodedCode& code, std::size_t codeOffset);
   Name ResolveNameOnce(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
   bool RunScript(AbcUnit& u, std::uint32_t index);  // false when it failed
   Value GetSlotted(Object* o, const Binding& b, const Value& self);
