@@ -1169,7 +1169,11 @@ NATIVE(SoundLoaderContextCtor) {
 // script sets it, is given back from its focal length.
 
 constexpr const char* kState = " state";
-double FocalOf(double width, double fov) { return width / 2 / std::tan(fov * M_PI / 360); }
+// Flash works the focal length out in single precision: half the width
+// times the cotangent of half the angle, that cotangent rounded to a float.
+double FocalOf(double width, double fov) {
+  return static_cast<float>(static_cast<float>(width) * 0.5f * static_cast<float>(1.0 / std::tan(fov * M_PI / 360)));
+}
 double FovOf(double width, double focal) { return 2 * std::atan(width / 2 / focal) * 180 / M_PI; }
 Value StateOf(Machine& m, const Value& pp) {
   const Value st = pp.IsObject() ? m.GetProperty(pp, kState) : Value();
@@ -1186,10 +1190,10 @@ NATIVE(PpSetFov) {
   const double fov = m.ToNumber(m.ArgOr(a, 0));
   if (!(fov > 0 && fov < 180))
     m.ThrowError("ArgumentError", "The value specified is not valid for the parameter fieldOfView.", 2182);
-  const double width = Num(m, st, "width"), focal = FocalOf(width, fov);
+  const double width = Num(m, st, "width");
   const bool attached = m.ToBoolean(m.GetProperty(st, "attached"));
-  Set(m, st, "fov", Value::Number(attached ? FovOf(width, focal) : fov));
-  Set(m, st, "focal", Value::Number(focal));
+  Set(m, st, "fov", Value::Number(attached ? FovOf(width, width / 2 / std::tan(fov * M_PI / 360)) : fov));
+  Set(m, st, "focal", Value::Number(FocalOf(width, fov)));
   return Value();
 }
 NATIVE(PpGetFocal) { return Value::Number(static_cast<float>(Num(m, StateOf(m, self), "focal"))); }

@@ -1473,6 +1473,24 @@ TEST(As3Matrix3D, PointAtTurnsTheAtAxisTowardTheTarget) {
 
 // Each read of transform.perspectiveProjection is a new view of the same
 // numbers; the stage keeps one even when set to null.
+// Flash works the focal length out in single precision: for a width of 500,
+// 250 times the cotangent of half the angle rounded to a float (worked in
+// doubles and rounded once, 1 degree would give 28647.162109375 and 13
+// degrees 2194.221923828125).
+TEST(As3Matrix3D, FocalLengthsFromAFieldOfViewAreSinglePrecisionProducts) {
+  As3Movie d;
+  const auto pp = d.a.PackageName("flash.geom", "PerspectiveProjection");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    for (int fov : {1, 13, 55}) {
+      m.TraceValue(c, "", [&] {
+        c.Op("findpropstrict", {pp}).Op("constructprop", {pp, 0}).Op("dup").Op("pushbyte", {fov});
+        c.Op("setproperty", {m.Q("fieldOfView")}).Op("getproperty", {m.Q("focalLength")});
+      });
+    }
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "28647.1640625|2194.2216796875|480.24554443359375|");
+}
+
 TEST(As3Matrix3D, PerspectiveProjectionViewsShareTheObjectsNumbers) {
   As3Movie d;
   const auto pp = d.a.PackageName("flash.geom", "PerspectiveProjection");

@@ -1098,7 +1098,10 @@ NATIVE(XmlNamespace) {
   for (const XmlNs& ns : scope)
     if (ns.uri == x->uri && (ns.prefix == x->prefix || x->prefix.empty())) return MakeNamespace(m, ns);
   std::vector<Value> args{x->prefix.empty() && x->uri.empty() ? m.Str("") : m.Str(x->prefix), m.Str(x->uri)};
-  if (x->prefix.empty() && !x->uri.empty()) args = {m.Str(x->uri)};
+  // A prefix that no longer names the namespace in scope is not given.
+  const bool prefixElsewhere =
+      std::any_of(scope.begin(), scope.end(), [&](const XmlNs& ns) { return ns.prefix == x->prefix && ns.uri != x->uri; });
+  if (!x->uri.empty() && (x->prefix.empty() || prefixElsewhere)) args = {m.Str(x->uri)};
   return Value::Obj(m.Construct(m.namespaceClass, args));
 }
 NATIVE(XmlInScopeNamespaces) {
@@ -1131,7 +1134,13 @@ NATIVE(XmlAddNamespace) {
   }
   for (XmlNs& ns : x->decls)
     if (ns.prefix == prefix) {
+      if (ns.uri == uri) return self;
+      // The prefix now names another namespace: the element's own name and
+      // its attributes that used it keep their namespace without a prefix.
       ns.uri = uri;
+      if (x->prefix == prefix && x->uri != uri) x->prefix.clear();
+      for (XmlObject* at : x->attrs)
+        if (at->prefix == prefix && at->uri != uri) at->prefix.clear();
       return self;
     }
   x->decls.push_back({prefix, uri});

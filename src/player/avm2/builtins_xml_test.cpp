@@ -71,6 +71,33 @@ TEST_F(Xml, AnAttributesNameNamesAnAttributeWhereUsedAsAName) {
   ASSERT_EQ(RunWithHandlers(c), "attribute|element|new|element|");
 }
 
+// addNamespace with a prefix the element already declares for another URI
+// rebinds the prefix: the element's attributes of the old namespace lose it,
+// and a child of the old namespace answers namespace() without a prefix.
+TEST_F(Xml, APrefixBoundAgainByAddNamespaceLeavesItsOldNamesUnprefixed) {
+  AbcCode c;
+  Make(c, "<a xmlns:p=\"u1\" p:x=\"1\"><p:b/></a>");
+  SetStatic(c, "prettyPrinting", false);
+  c.Op("getlocal_1").Op("findpropstrict", {Q("Namespace")}).Op("pushstring", {S("p")}).Op("pushstring", {S("u2")});
+  c.Op("constructprop", {Q("Namespace"), 2}).Op("callpropvoid", {Q("addNamespace"), 1});
+  // a.children()[0].namespace(): its prefix and URI
+  auto childNamespace = [&](AbcCode& x) {
+    x.Op("getlocal_1");
+    Call(x, "children", 0);
+    x.Op("pushbyte", {0}).Op("getproperty", {a.MultinameL(a.NsSet({a.Namespace(NamespaceKind::kPackage, "")}))});
+    Call(x, "namespace", 0);
+  };
+  Trace(c, [&](AbcCode& x) { childNamespace(x); x.Op("getproperty", {Q("prefix")}); });
+  Trace(c, [&](AbcCode& x) { childNamespace(x); x.Op("getproperty", {Q("uri")}); });
+  c.Op("getlocal_1");
+  Call(c, "attributes", 0);
+  c.Op("setlocal_2");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "toXMLString", 0); });
+  TraceCall(c, 1, "toXMLString");
+  // As Flash writes it, the old namespace becomes the default one.
+  EXPECT_EQ(RunWithHandlers(c), "undefined|u1|1|<a x=\"1\" xmlns:p=\"u2\" xmlns=\"u1\"><b/></a>|");
+}
+
 TEST_F(Xml, PrettyPrintingIndentsElementsButNotASingleText) {
   AbcCode c;
   Make(c, "<a x=\"1&quot;\"><b>t &amp; u</b><c/>  <d><e/></d></a>");

@@ -412,6 +412,98 @@ void VerifyStack(const AbcFile& abc, const MethodBody& body, const DecodedCode& 
   }
 }
 
+std::vector<bool> ReceiverIsRegister0(const AbcFile& abc, const MethodBody& body, const DecodedCode& code) {
+  const std::size_t n = code.instructions.size();
+  // Per instruction on entry: whether register 0 still holds the receiver,
+  // and which stack entries are that receiver.
+  struct State {
+    bool known = false;
+    bool reg0 = false;
+    std::vector<bool> stack;
+  };
+  std::vector<State> at(n);
+  std::vector<bool> out(n, false);
+  bool any = false;
+  std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> ready;
+  const auto reach = [&](std::int64_t index, const State& s) {
+    if (index < 0) return;
+    State& t = at[static_cast<std::size_t>(index)];
+    if (!t.known) {
+      t = s;
+      ready.push(static_cast<std::size_t>(index));
+      return;
+    }
+    // Paths meet: what is the receiver on all of them. VerifyStack has made
+    // the depths equal.
+    bool changed = t.reg0 && !s.reg0;
+    t.reg0 = t.reg0 && s.reg0;
+    for (std::size_t k = 0; k < t.stack.size() && k < s.stack.size(); ++k) {
+      if (t.stack[k] && !s.stack[k]) t.stack[k] = false, changed = true;
+    }
+    if (changed) ready.push(static_cast<std::size_t>(index));
+  };
+  if (n == 0) return {};
+  at[0].known = true;
+  at[0].reg0 = true;
+  ready.push(0);
+  while (!ready.empty()) {
+    const std::size_t i = ready.top();
+    ready.pop();
+    const Instruction& in = code.instructions[i];
+    State s = at[i];
+    if (!CannotThrow(in.code)) {
+      for (const ExceptionInfo& e : body.exceptions) {
+        if (in.offset >= e.from && in.offset < e.to) reach(code.IndexAt(e.target), State{true, s.reg0, {false}});
+      }
+    }
+    const StackEffect fx = EffectOf(abc, in);
+    if (s.stack.size() < fx.pops) return {};  // VerifyStack refuses such code
+    const auto op = static_cast<Op>(in.code);
+    if (op == Op::kGetProperty || op == Op::kSetProperty || op == Op::kInitProperty) {
+      if (s.stack[s.stack.size() - fx.pops]) out[i] = any = true;
+    }
+    switch (op) {
+      case Op::kGetLocal0:
+        s.stack.push_back(s.reg0);
+        break;
+      case Op::kGetLocal:
+        s.stack.push_back(in.args[0] == 0 && s.reg0);
+        break;
+      case Op::kSetLocal0:
+        s.reg0 = s.stack.back();
+        s.stack.pop_back();
+        break;
+      case Op::kDup:
+        s.stack.push_back(s.stack.back());
+        break;
+      case Op::kSwap:
+        std::vector<bool>::swap(s.stack[s.stack.size() - 1], s.stack[s.stack.size() - 2]);
+        break;
+      default: {
+        if (op == Op::kSetLocal && in.args[0] == 0) s.reg0 = s.stack.back();
+        // Anything else that writes a register: kill, inclocal and the like, hasnext2.
+        const OpcodeInfo& info = in.Info();
+        for (std::size_t k = 0; k < info.operands.size(); ++k) {
+          if (info.operands[k] == Operand::kRegister && in.args[k] == 0 && op != Op::kSetLocal && op != Op::kGetLocal)
+            s.reg0 = false;
+        }
+        s.stack.resize(s.stack.size() - fx.pops);
+        s.stack.resize(s.stack.size() + fx.pushes, false);
+      }
+    }
+    const OpcodeInfo& info = in.Info();
+    if (info.flags & op_flag::kSwitch) {
+      reach(code.IndexAt(in.args[0]), s);
+      for (std::uint32_t c = 0; c < in.args[1]; ++c) reach(code.IndexAt(code.switchTargets[in.args[2] + c]), s);
+      continue;
+    }
+    if (info.flags & (op_flag::kJump | op_flag::kConditional)) reach(code.IndexAt(in.args[0]), s);
+    if (!info.EndsBlock() && i + 1 < n) reach(static_cast<std::int64_t>(i + 1), s);
+  }
+  if (!any) return {};
+  return out;
+}
+
 void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& code) {
   const std::size_t base = body.codeOffset;
   auto fail = [&](const std::string& fault, std::size_t at) { throw AbcError(fault, base + at); };

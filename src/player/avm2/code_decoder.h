@@ -56,4 +56,10 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
 // so a fault names the depths in Flash's order. Throws AbcError.
 void VerifyStack(const AbcFile& abc, const MethodBody& body, const DecodedCode& code);
 
+// Which instructions of getproperty, setproperty and initproperty take as
+// their object register 0 as the method was entered, on every path: Flash's
+// verifier knows that value's type (the method's class) and fixes the
+// name's binding there. Empty when none does. Run after VerifyStack.
+std::vector<bool> ReceiverIsRegister0(const AbcFile& abc, const MethodBody& body, const DecodedCode& code);
+
 }  // namespace quarvel::avm2

@@ -591,5 +591,43 @@ TEST_F(Errors, SuperAccessCoercesItsReceiverToTheMethodsClass) {
   EXPECT_EQ(Traced(), "1034|1009|1034|1009|1034|1009|ok|true|");
 }
 
+// A method body belongs to one place. Flash's verifier refuses newfunction
+// of a class's method and callstatic of a method nothing declares (1107,
+// before the method runs at all); callstatic of a class's method takes an
+// instance of that class (1034).
+TEST_F(Errors, AMethodBelongsToOnePlace) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode body;
+  body.Op("pushstring", {S("m ran")}).Op("returnvalue");
+  const auto m = Fn(body);
+  AbcCode none;
+  none.Op("returnvoid");
+  const auto stray = Fn(none);
+  auto method = [&](std::string_view name, const std::function<void(AbcCode&)>& code) {
+    AbcCode x;
+    TraceString(x, std::string(name) + " started");
+    code(x);
+    x.Op("returnvalue");
+    return MethodTrait(name, Fn(x));
+  };
+  const auto k = DefClass("K", Q("Object"), ctor,
+                          {MethodTrait("m", m),
+                           method("wrapM", [&](AbcCode& x) { x.Op("newfunction", {m}); }),
+                           method("callStray", [&](AbcCode& x) { x.Op("getlocal_0").Op("callstatic", {stray, 0}); }),
+                           method("callOnObject", [&](AbcCode& x) { x.Op("newobject", {0}).Op("callstatic", {m, 0}); }),
+                           method("callOnThis", [&](AbcCode& x) { x.Op("getlocal_0").Op("callstatic", {m, 0}); })});
+  std::vector<std::uint32_t> cases;
+  for (const char* name : {"wrapM", "callStray", "callOnObject"})
+    cases.push_back(Attempt([&](AbcCode& x) { x.Op("getlex", {Q("K")}).Op("construct", {0}).Op("callpropvoid", {Q(name), 0}); }));
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", k, {"Object"});
+  CallEach(c, cases);
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("K")}).Op("construct", {0}).Op("callproperty", {Q("callOnThis"), 0}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("K", k)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1107|1107|callOnObject started|1034|callOnThis started|m ran|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

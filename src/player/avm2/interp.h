@@ -113,6 +113,8 @@ struct Interp {
   // callsuper and callsupervoid: the super class's method, called.
   static Value CallSuperMethod(Frame& f, const Instruction& in);
   static Class* ResolveType(Frame& f, std::uint32_t multiname) { return f.vm.ResolveType(f.u, multiname); }
+  // Writes slot s of o (*slot), coerced to the slot's declared type.
+  static void StoreSlot(Frame& f, Object* o, std::uint32_t s, Value* slot, const Value& v);
   // The innermost scope that has the name (strict: a ReferenceError when none).
   static Value FindHolder(Frame& f, const Name& n, bool strict) {
     return f.vm.FindProperty(n, f.outer, f.scopeBase, f.scopeDepth, strict, f.withMask);

@@ -30,7 +30,9 @@ void Machine::Prepare(Method* m) {
       const Instruction& in = code->instructions[i];
       if (in.Info().operands[0] == Operand::kBranch) m->targets[i] = static_cast<std::int32_t>(code->IndexAt(in.args[0]));
     }
+    CheckMethodUses(*m->unit, *code, body->codeOffset);
     m->code = std::move(code);
+    BindReceiverSlots(m, f, *body);
   } catch (const AbcError& e) {
     if (e.FlashId()) {
       std::string text = e.FlashMessage();
@@ -63,6 +65,51 @@ void Machine::Prepare(Method* m) {
   }
   m->catchTraits.resize(body->exceptions.size());
   m->prepared = true;
+}
+
+// A method body belongs to one place: newfunction of a class's method, or
+// callstatic of a method nothing declared, is corrupt code to Flash's
+// verifier.
+void Machine::CheckMethodUses(const AbcUnit& u, const DecodedCode& code, std::size_t codeOffset) {
+  for (const Instruction& in : code.instructions) {
+    const auto op = static_cast<Op>(in.code);
+    if (op != Op::kNewFunction && op != Op::kCallStatic) continue;
+    const Method* target = in.args[0] < u.methods.size() ? u.methods[in.args[0]].get() : nullptr;
+    const bool misused = op == Op::kNewFunction ? target && target->owner : !target;
+    if (misused)
+      throw AbcError(std::string(in.Info().name) + " of method " + std::to_string(in.args[0]) +
+                         (op == Op::kNewFunction ? ", a class's" : ", declared nowhere"),
+                     codeOffset + in.offset, 1107, "The ABC data is corrupt, attempt to read out of bounds.");
+  }
+}
+
+// Flash's verifier knows register 0 of a class's method as an instance of
+// that class, and binds a fixed name read or written on it to the class's
+// own trait. Only slots differ from a look-up on the object (methods and
+// accessors dispatch to the object's overrides either way); this is the one
+// place where verification, not the object, fixes a name's binding.
+void Machine::BindReceiverSlots(Method* m, const AbcFile& f, const MethodBody& body) {
+  m->receiverSlots.clear();
+  Class* owner = m->owner;
+  if (!owner || !owner->unit || owner->isInterface) return;
+  const std::vector<bool> onReceiver = ReceiverIsRegister0(f, body, *m->code);
+  if (onReceiver.empty()) return;
+  bool any = false;
+  std::vector<std::int32_t> slots(onReceiver.size(), -1);
+  for (std::size_t i = 0; i < onReceiver.size(); ++i) {
+    if (!onReceiver[i]) continue;
+    const Instruction& in = m->code->instructions[i];
+    const Multiname& mn = f.pool.multinames[in.args[0]];
+    if (mn.HasRuntimeName() || mn.HasRuntimeNamespace() || mn.IsAttribute() || mn.kind == MultinameKind::kTypeName)
+      continue;
+    const Binding* b = FindBinding(&owner->instance, ResolveName(*m->unit, in.args[0], nullptr, nullptr));
+    if (!b || b->kind != Binding::Kind::kSlot) continue;
+    // A constant is written by name, which refuses it outside initialisers.
+    if (b->isConst && static_cast<Op>(in.code) == Op::kSetProperty) continue;
+    slots[i] = static_cast<std::int32_t>(b->slot);
+    any = true;
+  }
+  if (any) m->receiverSlots = std::move(slots);
 }
 
 ScopeChain* Machine::ChainWith(ScopeChain* outer, const Value* scopes, std::size_t count, std::uint64_t withMask) {

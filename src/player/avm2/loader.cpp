@@ -130,6 +130,17 @@ Method* MethodOf(AbcUnit& u, std::uint32_t index, Class* owner, ScopeChain* scop
     u.methods[index]->index = index;
   }
   Method* m = u.methods[index].get();
+  // Flash binds a method to each class object its class info makes: the
+  // second class's super calls and scope are its own.
+  if (owner && m->owner && m->owner != owner && m->scope != scope) {
+    u.rebound.push_back(std::make_unique<Method>());
+    Method* again = u.rebound.back().get();
+    again->unit = &u;
+    again->index = index;
+    again->name = m->name;
+    again->traceName = m->traceName;
+    m = again;
+  }
   m->owner = owner;
   m->scope = scope;
   if (m->name.empty()) m->name = name;

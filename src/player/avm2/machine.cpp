@@ -1351,6 +1351,7 @@ void Machine::Collect() {
       for (auto* g : u->scripts) h.Mark(g);
       for (auto& m : u->methods)
         if (m) h.Mark(m->scope);
+      for (auto& m : u->rebound) h.Mark(m->scope);
     }
     for (const Value& v : pinned_) h.Mark(v);
     h.Mark(domainMemory);

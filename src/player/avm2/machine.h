@@ -123,6 +123,10 @@ struct Method {
   bool prepared = false;
   std::unique_ptr<DecodedCode> code;
   std::vector<std::int32_t> targets;  // per instruction: branch target index
+  // Per instruction (empty when none): the slot a property access on the
+  // method's receiver was bound to at verification, through the method's
+  // class, or -1. A subclass's variable of the same name does not hide it.
+  std::vector<std::int32_t> receiverSlots;
   std::unique_ptr<Traits> activation;
   std::vector<Class*> paramTypes;  // resolved lazily; nullptr = any
   Class* returnClass = nullptr;    // the declared return type, resolved on first return; nullptr = any or void
@@ -353,6 +357,9 @@ struct AbcUnit {
   std::vector<StringCell*> strings;
   std::vector<NameId> nameIds;
   std::vector<std::unique_ptr<Method>> methods;  // by method index
+  // A method index bound again by another class made from the same class
+  // info (a second newclass): each class keeps its own owner and scope.
+  std::vector<std::unique_ptr<Method>> rebound;
   std::vector<Class*> classes;         // by class index, once made
   std::vector<Object*> scripts;        // global objects by script index
   std::vector<bool> scriptRun;
@@ -670,6 +677,8 @@ class Machine {
   void AddInterface(Class* c, Class* iface);
   void SettlePendingInterfaces();
   Name ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
+  void BindReceiverSlots(Method* m, const AbcFile& f, const MethodBody& body);
+  void CheckMethodUses(const AbcUnit& u, const DecodedCode& code, std::size_t codeOffset);
   Name ResolveNameOnce(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
   bool RunScript(AbcUnit& u, std::uint32_t index);  // false when it failed
   Value GetSlotted(Object* o, const Binding& b, const Value& self);

@@ -232,6 +232,95 @@ TEST_F(As3, ClassesRunConstructorsInOrderWithSuperCallsAccessorsAndInterfaces) {
   EXPECT_EQ(Traced(), "B|A|B+A.hello|true|true|10|42|refused|B|");
 }
 
+// class A { var v:int = 1; function readA() { return this.v } function writeA(x) { this.v = x }
+//           function readOther(o) { this = o; return this.v } }   (register 0 replaced)
+// class B extends A { var v:int = 2 (the same name again); function writeSuper(x) { super.v = x } }
+// Code of A reaching `this` binds v to A's variable, as Flash's verifier
+// does; a name on a value of unknown type finds B's; super reaches A's.
+TEST_F(As3, ABaseClassCodeKeepsItsVariableWhereASubclassDeclaresTheNameAgain) {
+  auto ctor = [] {
+    AbcCode x;
+    x.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+    return x;
+  };
+  auto intSlot = [&](int value) {
+    Trait t = SlotTrait("v");
+    t.typeName = Q("int");
+    t.value = ConstantValue{ConstantKind::kInt, a.Int(value)};
+    return t;
+  };
+  AbcCode readA;
+  readA.Op("getlocal_0").Op("getproperty", {Q("v")}).Op("returnvalue");
+  AbcCode writeA;
+  // The receiver passed along the stack by dup and swap stays the receiver.
+  writeA.Op("getlocal_1").Op("getlocal_0").Op("swap").Op("setproperty", {Q("v")}).Op("returnvoid");
+  AbcCode readOther;
+  readOther.Op("getlocal_1").Op("setlocal_0").Op("getlocal_0").Op("getproperty", {Q("v")}).Op("returnvalue");
+  const auto classA = DefClass("A", Q("Object"), ctor(),
+                               {intSlot(1), MethodTrait("readA", Fn(readA)), MethodTrait("writeA", Fn(writeA, 1)),
+                                MethodTrait("readOther", Fn(readOther, 1))});
+  AbcCode writeSuper;
+  writeSuper.Op("getlocal_0").Op("getlocal_1").Op("setsuper", {Q("v")}).Op("returnvoid");
+  const auto classB = DefClass("B", Q("A"), ctor(), {intSlot(2), MethodTrait("writeSuper", Fn(writeSuper, 1))});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "A", classA, {"Object"});
+  NewClass(c, "B", classB, {"Object", "A"});
+  c.Op("findpropstrict", {Q("B")}).Op("constructprop", {Q("B"), 0}).Op("setlocal_1");
+  auto both = [&] {
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "readA", 0); });
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("v")}); });
+  };
+  both();
+  c.Op("getlocal_1").Op("pushstring", {S("5.7")}).Op("callpropvoid", {Q("writeA"), 1});  // coerced to int
+  both();
+  c.Op("getlocal_1").Op("pushbyte", {7}).Op("callpropvoid", {Q("writeSuper"), 1});
+  both();
+  c.Op("getlocal_1").Op("pushbyte", {3}).Op("setproperty", {Q("v")});
+  both();
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlocal_1"); Call(x, "readOther", 1); });
+  c.Op("returnvoid");
+  ASSERT_TRUE(Run(c, {ClassTrait("A", classA), ClassTrait("B", classB)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1|2|5|2|7|2|7|3|3|");
+}
+
+// One class info made into two classes by two newclass: class S { static var
+// tag; function hello() { return tag } } as S1 and S2, and class E extends S
+// { function call() { return super.hello() } } over each. Each class's
+// methods keep their own class (super) and scope.
+TEST_F(As3, EachClassMadeFromOneClassInfoKeepsItsOwnSuperAndScope) {
+  auto ctor = [] {
+    AbcCode x;
+    x.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+    return x;
+  };
+  AbcCode hello;
+  hello.Op("getlocal_0").Op("pushscope").Op("getlex", {Q("tag")}).Op("returnvalue");
+  const auto classS = DefClass("S", Q("Object"), ctor(), {MethodTrait("hello", Fn(hello))});
+  a.File().classes[classS].traits.push_back(SlotTrait("tag"));
+  AbcCode call;
+  call.Op("getlocal_0").Op("callsuper", {Q("hello"), 0}).Op("returnvalue");
+  const auto classE = DefClass("E", Q("S"), ctor(), {MethodTrait("call", Fn(call))});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "S1", classS, {"Object"});
+  NewClass(c, "S2", classS, {"Object"});
+  c.Op("getlex", {Q("S1")}).Op("pushstring", {S("one")}).Op("setproperty", {Q("tag")});
+  c.Op("getlex", {Q("S2")}).Op("pushstring", {S("two")}).Op("setproperty", {Q("tag")});
+  NewClass(c, "E1", classE, {"Object", "S1"});
+  NewClass(c, "E2", classE, {"Object", "S2"});
+  for (const char* e : {"E1", "E2", "E1"}) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("findpropstrict", {Q(e)}).Op("constructprop", {Q(e), 0});
+      Call(x, "call", 0);
+    });
+  }
+  c.Op("returnvoid");
+  ASSERT_TRUE(Run(c, {SlotTrait("S1"), SlotTrait("S2"), SlotTrait("E1"), SlotTrait("E2")}))
+      << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "one|two|one|");
+}
+
 TEST_F(As3, ProtectedOverridesReplaceTheMemberForTheBaseClassCode) {
   // Each class has its own protected namespace; the base's code names the
   // member by its own, yet reaches the override of the class of `this`.

@@ -44,9 +44,21 @@ bool Interp::OpCallMethod(Frame& f, const Instruction& in) {
   });
 }
 bool Interp::OpCallStatic(Frame& f, const Instruction& in) {
-  return CallKnown(f, in, [&](const Value&) -> Method* {
-    return in.args[0] < f.u.methods.size() ? f.u.methods[in.args[0]].get() : nullptr;
-  });
+  const std::span<Value> args = f.PopArgs(in.args[1]);
+  Value recv = f.Pop();
+  Method* target = in.args[0] < f.u.methods.size() ? f.u.methods[in.args[0]].get() : nullptr;
+  if (!target) f.vm.ThrowError("VerifyError", "No method for callmethod/callstatic.", 1051);
+  // A class's instance method takes an instance of its class (1034), or of
+  // another class made from the same class info.
+  const auto ofClassInfo = [](const Class* c, const Class* owner) {
+    for (; c; c = c->super)
+      if (c == owner || (c->unit && c->unit == owner->unit && c->index == owner->index)) return true;
+    return false;
+  };
+  if (Class* owner = target->owner; owner && !(recv.IsObject() && (recv.o->kind == ObjectKind::kClass || ofClassInfo(recv.o->cls, owner))))
+    recv = f.vm.Coerce(recv, owner);
+  f.PushFrom([&] { return f.vm.Invoke(target, recv, args, target->scope); });
+  return true;
 }
 
 namespace {

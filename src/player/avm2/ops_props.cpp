@@ -54,6 +54,17 @@ std::string HiddenName(Frame& f, const Value& obj, const RuntimeName& rt, std::s
   return f.vm.ToString(rt.name) + std::string(between) + (c ? c->DottedName() : std::string("Object"));
 }
 
+// The slot verification bound this access on the method's receiver to
+// (Machine::BindReceiverSlots), when the object is that receiver's kind.
+Value* ReceiverSlot(Frame& f, const Value& obj) {
+  if (f.m->receiverSlots.empty()) return nullptr;
+  const std::int32_t s = f.m->receiverSlots[f.pc - 1];
+  Object* o = obj.AsObject();
+  if (s < 0 || !o || static_cast<std::size_t>(s) >= o->slots.size() || !o->cls || !o->cls->IsSubclassOf(f.m->owner))
+    return nullptr;
+  return &o->slots[static_cast<std::size_t>(s)];
+}
+
 }  // namespace
 
 // ---- properties
@@ -61,6 +72,10 @@ std::string HiddenName(Frame& f, const Value& obj, const RuntimeName& rt, std::s
 bool Interp::OpGetProperty(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
   const Value obj = f.Pop();
+  if (const Value* slot = ReceiverSlot(f, obj)) {
+    f.Push(*slot);
+    return true;
+  }
   if (HiddenDynamic(f, obj, in.args[0], rt))
     f.vm.ThrowError("ReferenceError", "Property " + HiddenName(f, obj, rt, " not found on ") + " and there is no default value.", 1081);
   if (DictionaryObject* d = DictByKey(f, obj, in.args[0], rt)) {
@@ -76,6 +91,10 @@ bool Store(Frame& f, const Instruction& in, bool init) {
   const Value v = f.Pop();
   RuntimeName rt = Interp::PopRuntime(f, in.args[0]);
   const Value obj = f.Pop();
+  if (Value* slot = ReceiverSlot(f, obj)) {
+    Interp::StoreSlot(f, obj.AsObject(), static_cast<std::uint32_t>(slot - obj.AsObject()->slots.data()), slot, v);
+    return true;
+  }
   if (HiddenDynamic(f, obj, in.args[0], rt))
     f.vm.ThrowError("ReferenceError", "Cannot create property " + HiddenName(f, obj, rt, " on ") + ".", 1056);
   if (DictionaryObject* d = DictByKey(f, obj, in.args[0], rt)) {
@@ -156,13 +175,8 @@ bool Interp::OpGetSlot(Frame& f, const Instruction& in) {
   f.Push(*SlotOf(f, obj, in.args[0]));
   return true;
 }
-bool Interp::OpSetSlot(Frame& f, const Instruction& in) {
-  const Value v = f.Pop();
-  const Value obj = f.Pop();
-  Value* slot = SlotOf(f, obj, in.args[0]);
-  // A typed slot takes the value coerced to its type, as a write by name does.
-  Object* o = obj.AsObject();
-  const std::uint32_t s = in.args[0] - 1;
+// A typed slot takes the value coerced to its type, as a write by name does.
+void Interp::StoreSlot(Frame& f, Object* o, std::uint32_t s, Value* slot, const Value& v) {
   if (o && o->traits && s < o->traits->slots.size() && o->traits->slots[s].typeName) {
     // (resolved on first use: a class's static of its own type waits for the class)
     auto& si = const_cast<SlotInfo&>(o->traits->slots[s]);
@@ -172,10 +186,17 @@ bool Interp::OpSetSlot(Frame& f, const Instruction& in) {
     }
     if (si.type) {
       *slot = f.vm.Coerce(v, si.type);
-      return true;
+      return;
     }
   }
   *slot = v;
+}
+
+bool Interp::OpSetSlot(Frame& f, const Instruction& in) {
+  const Value v = f.Pop();
+  const Value obj = f.Pop();
+  Value* slot = SlotOf(f, obj, in.args[0]);
+  StoreSlot(f, obj.AsObject(), in.args[0] - 1, slot, v);
   return true;
 }
 bool Interp::OpGetGlobalSlot(Frame& f, const Instruction& in) {
@@ -252,6 +273,9 @@ bool Interp::OpSetSuper(Frame& f, const Instruction& in) {
                    (b->kind == Binding::Kind::kSlot && b->isConst))) {
     // Through super, Flash writes nothing to a constant or a read-only
     // accessor of the base, and says nothing.
+  } else if (Object* o = obj.AsObject(); o && b && b->kind == Binding::Kind::kSlot && b->slot < o->slots.size()) {
+    // The base's own variable, even where the class declares one of that name again.
+    StoreSlot(f, o, b->slot, &o->slots[b->slot], v);
   } else {
     f.vm.SetProperty(obj, n, v);
   }
