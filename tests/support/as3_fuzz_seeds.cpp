@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -486,11 +487,134 @@ As3FuzzSeed PlayerClasses() {
   });
 }
 
+// function () { try { body } catch (e) { trace(e.errorID) } }, called at
+// once with this: an error the body means to meet is caught and traced.
+void Guarded(Script& s, const std::function<void(Script&)>& body) {
+  AbcCode code;
+  code.Op("getlocal_0").Op("pushscope");
+  code.Label("try");
+  Script t{s.m, code};
+  body(t);
+  code.Label("end").Branch("jump", "done");
+  code.Label("catch").Op("setlocal_1");
+  t.Trace(Get(L(1), "errorID"));
+  code.Label("done").Op("returnvoid");
+  const std::uint32_t method = s.m.Method(code);
+  s.m.a.File().bodies.back().exceptions = {
+      {code.LabelOffset("try"), code.LabelOffset("end"), code.LabelOffset("catch"), 0, 0}};
+  s.c.Op("newfunction", {method}).Op("getlocal_0").Op("call", {0}).Op("pop");
+}
+
+// pkg.name(args), a package-level function.
+Arg Global(std::string_view pkg, std::string_view name, Args args) {
+  return Arg::Code([pkg, name, args](As3Movie& m, AbcCode& c) {
+    const auto fn = m.a.PackageName(pkg, name);
+    c.Op("findpropstrict", {fn});
+    for (const Arg& a : args) a(m, c);
+    c.Op("callproperty", {fn, static_cast<std::int64_t>(args.size())});
+  });
+}
+
+// avmplus.describeTypeJSON(value, flags), a name internal to its package.
+Arg DescribeTypeJson(Arg value, unsigned flags) {
+  return Arg::Code([value, flags](As3Movie& m, AbcCode& c) {
+    const auto name = m.a.QName(m.a.Namespace(avm2::NamespaceKind::kPackageInternal, "avmplus"), "describeTypeJSON");
+    c.Op("findpropstrict", {name});
+    value(m, c);
+    c.Op("pushuint", {m.a.UInt(flags)}).Op("callproperty", {name, 2});
+  });
+}
+
+As3FuzzSeed Reflection() {
+  // Classes only the player makes refuse new; descriptions as XML and as
+  // objects, of those classes and of instances.
+  return Seed("reflection", [](As3Movie&, Script& s) {
+    for (const auto& cls : std::initializer_list<std::pair<const char*, const char*>>{
+             {"flash.text", "TextSnapshot"}, {"flash.display", "Stage"}, {"flash.display", "Graphics"},
+             {"flash.display", "LoaderInfo"}, {"flash.net.drm", "DRMManager"}, {"flash.system", "Worker"},
+             {"flash.system", "SecurityDomain"}, {"flash.ui", "Keyboard"}, {"flash.geom", "Utils3D"},
+             {"flash.display3D", "Context3D"}, {"", "Class"}, {"", "Math"}})
+      Guarded(s, [cls](Script& t) { t.Trace(New(cls.first, cls.second)); });
+    Guarded(s, [](Script& t) { t.Trace(New("flash.trace", "Trace")); });
+    s.Trace(Global("flash.utils", "describeType", {Class("flash.text", "TextSnapshot")}));
+    // Flags 0x1FF and up list the traits and their methods and accessors.
+    for (const auto& [value, flags] : std::initializer_list<std::pair<Arg, unsigned>>{
+             {Class("flash.text", "TextSnapshot"), 0x1FFu}, {kThis, 0x1FFu}, {Class("flash.display", "Sprite"), 0x3FFu}, {Class("flash.net.drm", "DRMManager"), 0u},
+             {New("flash.filters", "GlowFilter"), 0x5FFu}, {Class("flash.trace", "Trace"), 0x7FFu}}) {
+      s.Let(7, DescribeTypeJson(value, flags));
+      s.Trace(Get(L(7), "name"));
+      s.Trace(Get(L(7), "isStatic"));
+      if (flags & 0x100u) {
+        s.Trace(Get(Get(Get(L(7), "traits"), "methods"), "length"));
+        s.Trace(Get(Get(Get(L(7), "traits"), "accessors"), "length"));
+      }
+    }
+    s.Trace(DescribeTypeJson(Null(), 0x1FFu));
+    s.Trace(Call(Global("flash.utils", "describeType", {Get(kThis, "stage")}), "length"));
+  });
+}
+
+As3FuzzSeed FilterAccessors() {
+  // Each filter's settings written with values out of range, of the wrong
+  // kind and of mismatched lengths, read back, cloned and set on a sprite.
+  return Seed("filter_accessors", [](As3Movie&, Script& s) {
+    s.Let(1, Filter("BlurFilter"));
+    for (const Arg& v : {Arg(-3), Arg(300.5), Arg("7"), Arg(std::numeric_limits<double>::quiet_NaN())}) {
+      s.Set(L(1), "blurX", v);
+      s.Set(L(1), "quality", v);
+      s.Trace(Get(L(1), "blurX"));
+      s.Trace(Get(L(1), "quality"));
+    }
+    s.Let(2, Filter("DropShadowFilter"));
+    s.Set(L(2), "angle", 725.5);
+    s.Set(L(2), "color", 0xFFFFFFFFu);
+    s.Set(L(2), "alpha", 3);
+    s.Set(L(2), "strength", 1000);
+    s.Set(L(2), "distance", -1e9);
+    s.Set(L(2), "knockout", "yes");
+    s.Trace(Get(L(2), "angle"));
+    s.Trace(Get(L(2), "color"));
+    s.Let(3, Filter("GradientGlowFilter"));
+    s.Set(L(3), "colors", Array({0xFF0000, 0x00FF00, 0x0000FF}));
+    s.Set(L(3), "alphas", Array({2, -1}));
+    s.Set(L(3), "ratios", Array({300, 0, 128, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+    s.Set(L(3), "type", "sideways");
+    s.Trace(Get(Get(L(3), "ratios"), "length"));
+    s.Trace(Get(L(3), "type"));
+    s.Let(4, Filter("ConvolutionFilter"));
+    s.Set(L(4), "matrix", Array({1, 2, 3, 4, 5}));
+    s.Set(L(4), "matrixX", 4);
+    s.Set(L(4), "matrixY", 20);
+    s.Set(L(4), "divisor", 0);
+    s.Trace(Get(Get(L(4), "matrix"), "length"));
+    s.Let(5, Filter("ColorMatrixFilter"));
+    s.Set(L(5), "matrix", Array({1, 2, "x"}));
+    s.Trace(Get(Get(L(5), "matrix"), "length"));
+    s.Let(6, Filter("DisplacementMapFilter"));
+    s.Set(L(6), "mapBitmap", BitmapData(3, 3, true, 0x80808080u));
+    s.Set(L(6), "mapPoint", Point(-2, 1e6));
+    s.Set(L(6), "mode", "clamp");
+    s.Set(L(6), "scaleX", -1e6);
+    s.Let(7, Filter("GradientBevelFilter"));
+    s.Set(L(7), "colors", Array({}));
+    s.Set(L(7), "distance", 12);
+    s.Let(1, Array({L(1), L(2), L(3), L(4), L(5), L(6), L(7), Call(L(2), "clone"), Filter("BevelFilter")}));
+    Square(s, 2, 0x884422, 12);
+    s.Set(L(2), "filters", L(1));
+    s.Trace(Get(Get(L(2), "filters"), "length"));
+    s.Trace(Get(Get(Get(L(2), "filters"), "2"), "colors"));
+    s.Set(L(2), "cacheAsBitmap", true);
+    s.Let(3, BitmapData(48, 48, true, 0u));
+    s.Do(L(3), "draw", {L(2)});
+    s.Trace(Call(L(3), "getPixel32", {24, 24}));
+  });
+}
+
 }  // namespace
 
 std::vector<As3FuzzSeed> As3FuzzSeeds() {
   return {BitmapNoise(), BitmapFilters(), Display3D(), Stage3D(), TextEngine(), TextFields(), Media(), Workers(),
-          PlayerClasses()};
+          PlayerClasses(), Reflection(), FilterAccessors()};
 }
 
 }  // namespace quarvel::testing
