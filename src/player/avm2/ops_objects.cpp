@@ -29,8 +29,8 @@ namespace {
 template <typename Pick>
 bool CallKnown(Frame& f, const Instruction& in, Pick&& pick) {
   const std::span<Value> args = f.PopArgs(in.args[1]);
-  const Value recv = f.Pop();
-  Method* target = pick(recv);
+  Value recv = f.Pop();
+  Method* target = pick(recv);  // may coerce the receiver
   if (!target) f.vm.ThrowError("VerifyError", "No method for callmethod/callstatic.", 1051);
   f.PushFrom([&] { return f.vm.Invoke(target, recv, args, target->scope); });
   return true;
@@ -44,21 +44,20 @@ bool Interp::OpCallMethod(Frame& f, const Instruction& in) {
   });
 }
 bool Interp::OpCallStatic(Frame& f, const Instruction& in) {
-  const std::span<Value> args = f.PopArgs(in.args[1]);
-  Value recv = f.Pop();
-  Method* target = in.args[0] < f.u.methods.size() ? f.u.methods[in.args[0]].get() : nullptr;
-  if (!target) f.vm.ThrowError("VerifyError", "No method for callmethod/callstatic.", 1051);
-  // A class's instance method takes an instance of its class (1034), or of
-  // another class made from the same class info.
-  const auto ofClassInfo = [](const Class* c, const Class* owner) {
-    for (; c; c = c->super)
-      if (c == owner || (c->unit && c->unit == owner->unit && c->index == owner->index)) return true;
-    return false;
-  };
-  if (Class* owner = target->owner; owner && !(recv.IsObject() && (recv.o->kind == ObjectKind::kClass || ofClassInfo(recv.o->cls, owner))))
-    recv = f.vm.Coerce(recv, owner);
-  f.PushFrom([&] { return f.vm.Invoke(target, recv, args, target->scope); });
-  return true;
+  return CallKnown(f, in, [&](Value& recv) -> Method* {
+    Method* target = in.args[0] < f.u.methods.size() ? f.u.methods[in.args[0]].get() : nullptr;
+    // A class's instance method takes an instance of its class (1034), or of
+    // another class made from the same class info.
+    const auto ofClassInfo = [](const Class* c, const Class* owner) {
+      for (; c; c = c->super)
+        if (c == owner || (c->unit && c->unit == owner->unit && c->index == owner->index)) return true;
+      return false;
+    };
+    if (Class* owner = target ? target->owner : nullptr;
+        owner && !(recv.IsObject() && (recv.o->kind == ObjectKind::kClass || ofClassInfo(recv.o->cls, owner))))
+      recv = f.vm.Coerce(recv, owner);
+    return target;
+  });
 }
 
 namespace {
